@@ -1,0 +1,19 @@
+#include "bridge/library_path.h"
+
+#include "platform/platform.h"
+
+namespace status_bridge {
+
+std::string ResolveStatusLibraryPath() {
+  std::string path = ReadPathVariable("LMCDLL70_PATH");
+  if (!path.empty()) {
+    return path;
+  }
+  std::string home = ReadPathVariable("SDD_HOME");
+  if (!home.empty()) {
+    return home + kVendorLibraryBelowHome;
+  }
+  return "LMCDLL70.dll";
+}
+
+}  // namespace status_bridge

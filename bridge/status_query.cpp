@@ -1,0 +1,75 @@
+#include "bridge/status_query.h"
+
+#include "driver/exit_codes.h"
+#include "driver/line_reader.h"
+#include "driver/trace.h"
+#include "protocol/answer_lines.h"
+#include "protocol/messages.h"
+#include "protocol/status_request.h"
+
+namespace status_bridge {
+
+std::int32_t MapBlockType(const std::string& text) {
+  if (text == "RULP" || text == "LP" || text.empty()) {
+    return 0;
+  }
+  if (text == "RUL") {
+    return 1;
+  }
+  // std::stoi reads with strtol and throws when no digit can be read or the
+  // number does not fit; both cases map to 0.
+  try {
+    return std::stoi(text);
+  } catch (...) {
+    return 0;
+  }
+}
+
+void RunStatusQuery(const std::string& line, IsVerifiedReuseBlockFn fn) {
+  StatusRequest request;
+  if (!ParseStatusRequest(line, &request)) {
+    WriteErrorLine(kInvalidRequestMessage);
+    return;
+  }
+  // Whatever is thrown from here on, by the string runtime, the export or the
+  // answer writer, becomes one error line. The strings that exist are
+  // destroyed by unwinding, the LMC-file string first; the by-value copy
+  // belongs to the export once the call has begun.
+  try {
+    bool verified;
+    {
+      VendorCString block_name(request.block_name.c_str());
+      VendorCString lmc_file(request.lmc_file.c_str());
+      Trace("calling-status-function");
+      std::int32_t block_type = MapBlockType(request.block_type);
+      verified = CallIsVerifiedReuseBlock(fn, block_name, block_type, lmc_file);
+      Trace("status-function-returned");
+    }
+    Trace("cstring-scope-ended");
+    WriteSuccessLine(request.request_id, request.block_name, request.lmc_file,
+                     verified);
+  } catch (...) {
+    WriteErrorLine(kVendorExceptionMessage);
+  }
+}
+
+int RunOneShot(ModuleHandle module, IsVerifiedReuseBlockFn fn) {
+  Trace("waiting-for-request");
+  std::string line;
+  if (!ReadRequestLine(&line)) {
+    ReleaseLibrary(module);
+    WriteErrorLine(kMissingRequestMessage);
+    return kExitNoRequest;
+  }
+  Trace("request-parsed");
+  StatusRequest request;
+  if (!ParseStatusRequest(line, &request)) {
+    ReleaseLibrary(module);
+    WriteErrorLine(kInvalidRequestMessage);
+    return kExitInvalidRequest;
+  }
+  RunStatusQuery(line, fn);
+  return kExitOk;
+}
+
+}  // namespace status_bridge

@@ -1,0 +1,50 @@
+#include "driver/status_bridge.h"
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "bridge/status_library.h"
+#include "bridge/status_query.h"
+#include "driver/exit_codes.h"
+#include "driver/line_reader.h"
+#include "driver/server_loop.h"
+#include "protocol/answer_lines.h"
+#include "protocol/extract_json_string.h"
+
+namespace status_bridge {
+
+int RunCodecSelfTest() {
+  std::string line;
+  if (!ReadRequestLine(&line)) {
+    return kExitNoRequest;
+  }
+  std::string request_id = ExtractJsonString(line, "request_id");
+  std::string lmc_file = ExtractJsonString(line, "lmc_file");
+  std::string block_name = ExtractJsonString(line, "block_name");
+  if (request_id.empty() || lmc_file.empty() || block_name.empty()) {
+    return kExitInvalidRequest;
+  }
+  WriteEchoLine(request_id, lmc_file, block_name);
+  return kExitOk;
+}
+
+int RunStatusBridge(int argc, const char* const* argv) {
+  const char* mode = argc >= 2 ? argv[1] : "";
+  if (std::strcmp(mode, "--codec-test") == 0) {
+    return RunCodecSelfTest();
+  }
+  bool probe = std::strcmp(mode, "--probe-only") == 0;
+  bool server = std::strcmp(mode, "--server") == 0;
+
+  StatusLibrary library;
+  if (std::optional<int> exit_code = LoadStatusLibrary(probe, &library)) {
+    return *exit_code;
+  }
+  if (server) {
+    return RunServerLoop(library.fn);
+  }
+  return RunOneShot(library.module, library.fn);
+}
+
+}  // namespace status_bridge

@@ -1,0 +1,31 @@
+#include "driver/trace.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+namespace status_bridge {
+
+void Trace(const char* event) {
+  const char* value = std::getenv(kTraceVariable);
+  if (value == nullptr || std::strcmp(value, "1") != 0) {
+    return;
+  }
+  // Composed on the stack so that tracing allocates nothing; every event is
+  // a short fixed word.
+  static constexpr char kPrefix[] = "[status-bridge] ";
+  char line[96];
+  size_t prefix_length = sizeof(kPrefix) - 1;
+  size_t event_length = std::strlen(event);
+  if (prefix_length + event_length + 1 > sizeof(line)) {
+    event_length = sizeof(line) - prefix_length - 1;
+  }
+  std::memcpy(line, kPrefix, prefix_length);
+  std::memcpy(line + prefix_length, event, event_length);
+  line[prefix_length + event_length] = '\n';
+  std::cerr.write(line,
+                  static_cast<std::streamsize>(prefix_length + event_length + 1));
+  std::cerr.flush();
+}
+
+}  // namespace status_bridge

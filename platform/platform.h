@@ -1,0 +1,66 @@
+#pragma once
+
+// The few operating-system services the bridge needs, one implementation per
+// platform (platform_posix.cpp, platform_win32.cpp), chosen by the build.
+
+#include <string>
+
+namespace status_bridge {
+
+// A loaded library; null when none.
+using ModuleHandle = void*;
+// The address of a resolved export, before it is given its real type.
+using ExportAddress = void (*)();
+
+// Converts a symbol address as the loader returns it into the function
+// pointer type `Fn`. The one place where such addresses change type.
+template <typename Fn, typename Raw>
+Fn ExportAs(Raw raw) {
+  return reinterpret_cast<Fn>(raw);
+}
+
+// The path below SDD_HOME at which the vendor library lies, written with the
+// platform's separator (30 bytes).
+extern const char kVendorLibraryBelowHome[];
+
+// True where the standard input stream hands a CR LF line end to the reader
+// unchanged, so that the line reader drops the CR itself.
+extern const bool kLineReaderDropsCrBeforeLf;
+
+// Prepares the process before its first read or write: a closed reader must
+// not kill it, a crash must not wait on a dialog, and an exception that
+// escapes (exhausted memory) must end it with EndProcessAbnormally.
+void PrepareProcess();
+
+// Ends the process at once with a status that no exit code of the bridge can
+// be mistaken for.
+[[noreturn]] void EndProcessAbnormally();
+
+// The value of the environment variable `name` as UTF-8 bytes, or an empty
+// string when it is unset or empty.
+std::string ReadPathVariable(const char* name);
+
+// Converts `byte_count` bytes of UTF-8 at `bytes` to wide characters, with the
+// contract of MultiByteToWideChar(CP_UTF8, 0, ...): with `out_size` 0 it
+// returns the number of characters needed; otherwise it writes at most
+// `out_size` characters to `out` and returns how many it wrote, or 0 when
+// they do not fit. Each malformed sequence becomes U+FFFD.
+int ConvertUtf8ToWide(const char* bytes, int byte_count, wchar_t* out,
+                      int out_size);
+
+// Loads the library at `path` with the platform's default search rules;
+// returns null on failure, the empty path included.
+ModuleHandle LoadLibraryFromWidePath(const std::wstring& path);
+
+// The symbol under which a library of this platform exports the
+// MSVC-decorated `name`.
+std::string ExportSymbolName(const char* name);
+
+// Resolves the export with the MSVC-decorated `name` in `module`; returns null
+// when it is absent.
+ExportAddress FindExport(ModuleHandle module, const char* name);
+
+// Releases a library obtained from LoadLibraryFromWidePath.
+void ReleaseLibrary(ModuleHandle module);
+
+}  // namespace status_bridge

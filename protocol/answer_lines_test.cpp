@@ -1,0 +1,97 @@
+#include "protocol/answer_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "protocol/messages.h"
+#include "tests/test_support.h"
+
+namespace status_bridge {
+namespace {
+
+using std::string_literals::operator""s;
+using test_support::CapturedStreams;
+
+TEST(AnswerLinesTest, SuccessLineForBothResults) {
+  struct Case {
+    bool verified;
+    std::string line;
+  } cases[] = {
+      {true,
+       R"({"ok":true,"request_id":"42","block_name":"U1","lmc_file":"D:\\lib\\a.lmc","status":"READY","source":"IsVerifiedReuseBlock","raw_status":1})"
+       "\n"},
+      {false,
+       R"({"ok":true,"request_id":"42","block_name":"U1","lmc_file":"D:\\lib\\a.lmc","status":"PENDING","source":"IsVerifiedReuseBlock","raw_status":0})"
+       "\n"},
+  };
+  for (const Case& c : cases) {
+    CapturedStreams streams;
+    WriteSuccessLine("42", "U1", "D:\\lib\\a.lmc", c.verified);
+    EXPECT_EQ(streams.out(), c.line);
+    EXPECT_EQ(streams.err(), "");
+  }
+}
+
+TEST(AnswerLinesTest, VariablePiecesAreEscapedAndKeepNul) {
+  CapturedStreams streams;
+  WriteSuccessLine("r\n1", "a\0\"b"s, "x\r", true);
+  EXPECT_EQ(streams.out(),
+            "{\"ok\":true,\"request_id\":\"r\\n1\",\"block_name\":\"a\0\\\"b\","
+            "\"lmc_file\":\"x\\r\",\"status\":\"READY\",\"source\":"
+            "\"IsVerifiedReuseBlock\",\"raw_status\":1}\n"s);
+}
+
+TEST(AnswerLinesTest, ErrorLines) {
+  struct Case {
+    std::string message;
+    std::string line;
+  } cases[] = {
+      {kEmptyRequestMessage, "{\"ok\":false,\"error\":\"空请求\"}\n"},
+      {kLoadFailedMessage + std::string("C:\\x\\LMCDLL70.dll"),
+       "{\"ok\":false,\"error\":\"无法加载 LMCDLL70.dll: "
+       "C:\\\\x\\\\LMCDLL70.dll\"}\n"},
+      {"", "{\"ok\":false,\"error\":\"\"}\n"},
+  };
+  for (const Case& c : cases) {
+    CapturedStreams streams;
+    WriteErrorLine(c.message);
+    EXPECT_EQ(streams.out(), c.line);
+  }
+}
+
+TEST(AnswerLinesTest, EchoLineHasLmcFileBeforeBlockName) {
+  CapturedStreams streams;
+  WriteEchoLine("42", "D:\\lib\\a.lmc", "U\t1");
+  EXPECT_EQ(streams.out(),
+            "{\"request_id\":\"42\",\"lmc_file\":\"D:\\\\lib\\\\a.lmc\","
+            "\"block_name\":\"U\t1\"}\n");
+}
+
+TEST(AnswerLinesTest, ProbeLineIsFixed) {
+  CapturedStreams streams;
+  WriteProbeLine();
+  std::string expected =
+      "{\"ok\":true,\"probe\":true,\"export_found\":true,\"source\":"
+      "\"IsVerifiedReuseBlock\"}\n";
+  EXPECT_EQ(streams.out(), expected);
+  EXPECT_EQ(expected.size(), 76u + 1u);
+}
+
+TEST(AnswerLinesTest, MessagesHaveTheirByteLengths) {
+  struct Case {
+    const char* message;
+    size_t bytes;
+  } cases[] = {
+      {kLoadFailedMessage, 27},          {kExportMissingMessage, 50},
+      {kPrivateCallDisabledMessage, 56}, {kMissingRequestMessage, 18},
+      {kInvalidRequestMessage, 72},      {kVendorExceptionMessage, 47},
+      {kEmptyRequestMessage, 9},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(std::string(c.message).size(), c.bytes) << c.message;
+  }
+}
+
+}  // namespace
+}  // namespace status_bridge

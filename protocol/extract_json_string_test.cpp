@@ -1,0 +1,80 @@
+#include "protocol/extract_json_string.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace status_bridge {
+namespace {
+
+using std::string_literals::operator""s;
+
+struct Case {
+  const char* what;
+  std::string line;
+  const char* key;
+  std::string value;
+};
+
+TEST(ExtractJsonStringTest, FindsAndDecodesValues) {
+  const Case cases[] = {
+      {"simple", R"({"op":"is_verified"})", "op", "is_verified"},
+      {"any key order", R"({"b":"2","a":"1"})", "a", "1"},
+      {"blanks around colon", R"({"lmc_file" : "a.lmc"})", "lmc_file", "a.lmc"},
+      {"junk before quote", R"({"lmc_file":x"a.lmc"})", "lmc_file", "a.lmc"},
+      {"escaped quote", R"({"k":"a\"b"})", "k", "a\"b"},
+      {"every escape", R"({"k":"\"\\\/\b\f\n\r\t"})", "k", "\"\\/\b\f\n\r\t"},
+      {"raw bytes kept", "{\"k\":\"\t\x01\xe7\xa9\xba\xff\"}", "k",
+       "\t\x01\xe7\xa9\xba\xff"},
+      {"NUL kept", "{\"k\":\"a\0b\"}"s, "k", "a\0b"s},
+      {"backslash pair then quote", R"({"k":"a\\"})", "k", "a\\"},
+      // A value that is no string yields the next quoted text after the colon.
+      {"number value", R"({"block_type":3,"request_id":"r1"})", "block_type",
+       "request_id"},
+      // The first quoted occurrence counts, whatever its role.
+      {"key as earlier value",
+       R"({"request_id":"block_name","lmc_file":"a.lmc","block_name":"U1"})",
+       "block_name", "a.lmc"},
+      {"nested key first", R"({"x":{"k":"inner"},"k":"outer"})", "k", "inner"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExtractJsonString(c.line, c.key), c.value) << c.what;
+  }
+}
+
+TEST(ExtractJsonStringTest, YieldsEmptyWhenNoValueCanBeRead) {
+  const Case cases[] = {
+      {"empty line", "", "op", ""},
+      {"absent key", R"({"a":"1"})", "op", ""},
+      {"empty value", R"({"op":""})", "op", ""},
+      {"key inside longer key", R"({"block_name":"U1"})", "name", ""},
+      {"other letter case", R"({"OP":"is_verified"})", "op", ""},
+      {"unquoted key", R"({op:"is_verified"})", "op", ""},
+      {"no colon", R"({"op" "x"})", "op", ""},
+      {"colon last", R"({"op":)", "op", ""},
+      {"key last", R"({"op")", "op", ""},
+      {"no quote after colon", R"({"block_type":3})", "block_type", ""},
+      {"unterminated", R"({"op":"is_ver)", "op", ""},
+      {"unicode escape", R"({"k":"caf\u00e9"})", "k", ""},
+      {"unknown escape", R"({"k":"a\x"})", "k", ""},
+      {"bell escape", R"({"k":"\a"})", "k", ""},
+      {"backslash last", R"({"k":"a\)", "k", ""},
+      // No retry at a later occurrence once the first one fails.
+      {"first unreadable", R"({"k":"\u0041","k":"ok"})", "k", ""},
+      {"pattern longer than line", R"("k")", "longer_key", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExtractJsonString(c.line, c.key), c.value) << c.what;
+  }
+}
+
+TEST(ExtractJsonStringTest, EachCallSearchesTheWholeLine) {
+  std::string line =
+      R"({"request_id":"r","lmc_file":"\q","block_name":"U1","op":"is_verified"})";
+  EXPECT_EQ(ExtractJsonString(line, "lmc_file"), "");
+  EXPECT_EQ(ExtractJsonString(line, "op"), "is_verified");
+  EXPECT_EQ(ExtractJsonString(line, "request_id"), "r");
+}
+
+}  // namespace
+}  // namespace status_bridge

@@ -1,0 +1,19 @@
+#pragma once
+
+// Every message the bridge sends in an error line, as UTF-8 bytes.
+namespace status_bridge {
+
+// Followed by the library path that failed to load.
+inline constexpr char kLoadFailedMessage[] = "无法加载 LMCDLL70.dll: ";
+inline constexpr char kExportMissingMessage[] =
+    "LMCDLL70.dll 中没有 IsVerifiedReuseBlock 导出";
+inline constexpr char kPrivateCallDisabledMessage[] =
+    "私有 MFC 状态调用未启用；仅完成导出探测";
+inline constexpr char kMissingRequestMessage[] = "缺少 JSON 请求";
+inline constexpr char kInvalidRequestMessage[] =
+    "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
+inline constexpr char kVendorExceptionMessage[] =
+    "调用 Mentor 私有状态函数时发生异常";
+inline constexpr char kEmptyRequestMessage[] = "空请求";
+
+}  // namespace status_bridge

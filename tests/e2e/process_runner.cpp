@@ -1,0 +1,266 @@
+#include "tests/e2e/process_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace e2e {
+
+namespace {
+
+struct Pipe {
+  int read_end = -1;
+  int write_end = -1;
+};
+
+Pipe MakePipe() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  }
+  return Pipe{fds[0], fds[1]};
+}
+
+void CloseFd(int* fd) {
+  if (*fd >= 0) {
+    close(*fd);
+    *fd = -1;
+  }
+}
+
+// Redirects `fd` in the child; exits the child on failure.
+void ChildDup(int from, int to) {
+  if (from >= 0 && dup2(from, to) < 0) {
+    _exit(127);
+  }
+}
+
+struct Spawned {
+  pid_t pid;
+  int stdin_fd;
+  int stdout_fd;
+  int stderr_fd;
+};
+
+// Starts `command` with exactly `env`. Standard output goes to a pipe, or to
+// `stdout_path` when it is given; standard error to a pipe, or to /dev/null
+// when `keep_stderr` is false.
+Spawned Spawn(const std::vector<std::string>& command, const Environment& env,
+              const std::string& stdout_path, bool keep_stderr,
+              unsigned long long address_space_limit) {
+  Pipe in = MakePipe();
+  Pipe out = MakePipe();
+  Pipe err = MakePipe();
+  int stdout_file = -1;
+  if (!stdout_path.empty()) {
+    stdout_file = open(stdout_path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (stdout_file < 0) {
+      throw std::runtime_error("open " + stdout_path);
+    }
+  }
+  int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+
+  std::vector<std::string> env_strings;
+  for (const auto& [name, value] : env) {
+    env_strings.push_back(name + "=" + value);
+  }
+  std::vector<char*> argv;
+  for (const std::string& arg : command) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& entry : env_strings) {
+    envp.push_back(entry.data());
+  }
+  envp.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid < 0) {
+    throw std::runtime_error("fork failed");
+  }
+  if (pid == 0) {
+    ChildDup(in.read_end, 0);
+    ChildDup(stdout_file >= 0 ? stdout_file : out.write_end, 1);
+    ChildDup(keep_stderr ? err.write_end : null_fd, 2);
+    if (address_space_limit != 0) {
+      rlimit limit{address_space_limit, address_space_limit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    signal(SIGPIPE, SIG_DFL);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in.read_end);
+  close(out.write_end);
+  close(err.write_end);
+  CloseFd(&stdout_file);
+  CloseFd(&null_fd);
+  if (!keep_stderr) {
+    CloseFd(&err.read_end);
+  }
+  return Spawned{pid, in.write_end, out.read_end, err.read_end};
+}
+
+void SetNonBlocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+void RecordExit(int status, const rusage& usage, RunResult* result) {
+  if (WIFEXITED(status)) {
+    result->exit_code = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result->signal = WTERMSIG(status);
+  }
+  result->peak_rss_kib = usage.ru_maxrss;
+}
+
+}  // namespace
+
+RunResult Run(const std::vector<std::string>& command, const Environment& env,
+              const RunOptions& options) {
+  // Writing to a process that has closed its input must fail, not kill us.
+  signal(SIGPIPE, SIG_IGN);
+  Spawned child = Spawn(command, env, options.stdout_path, true,
+                        options.address_space_limit);
+  RunResult result;
+  int stdin_fd = child.stdin_fd;
+  int stdout_fd = child.stdout_fd;
+  int stderr_fd = child.stderr_fd;
+  if (options.close_stdout_at_once) {
+    CloseFd(&stdout_fd);
+  }
+  SetNonBlocking(stdin_fd);
+  size_t written = 0;
+  if (options.input.empty()) {
+    CloseFd(&stdin_fd);
+  }
+  auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  char buffer[1 << 16];
+  while (stdin_fd >= 0 || stdout_fd >= 0 || stderr_fd >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      result.timed_out = true;
+      kill(child.pid, SIGKILL);
+      break;
+    }
+    pollfd fds[3] = {{stdin_fd, POLLOUT, 0},
+                     {stdout_fd, POLLIN, 0},
+                     {stderr_fd, POLLIN, 0}};
+    if (poll(fds, 3, static_cast<int>(left.count())) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      break;
+    }
+    if (stdin_fd >= 0 && fds[0].revents != 0) {
+      ssize_t n = write(stdin_fd, options.input.data() + written,
+                        options.input.size() - written);
+      if (n > 0) {
+        written += static_cast<size_t>(n);
+      }
+      if ((n < 0 && errno != EAGAIN) || written == options.input.size()) {
+        CloseFd(&stdin_fd);
+      }
+    }
+    int* readers[2] = {&stdout_fd, &stderr_fd};
+    std::string* sinks[2] = {&result.out, &result.err};
+    for (int i = 0; i < 2; ++i) {
+      if (*readers[i] >= 0 && fds[i + 1].revents != 0) {
+        ssize_t n = read(*readers[i], buffer, sizeof(buffer));
+        if (n > 0) {
+          sinks[i]->append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+          CloseFd(readers[i]);
+        }
+      }
+    }
+  }
+  CloseFd(&stdin_fd);
+  CloseFd(&stdout_fd);
+  CloseFd(&stderr_fd);
+  int status = 0;
+  rusage usage{};
+  while (wait4(child.pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  RecordExit(status, usage, &result);
+  return result;
+}
+
+Conversation::Conversation(const std::vector<std::string>& command,
+                           const Environment& env) {
+  signal(SIGPIPE, SIG_IGN);
+  Spawned child = Spawn(command, env, "", false, 0);
+  pid_ = child.pid;
+  stdin_fd_ = child.stdin_fd;
+  stdout_fd_ = child.stdout_fd;
+}
+
+Conversation::~Conversation() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    Finish();
+  }
+}
+
+void Conversation::Write(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(stdin_fd_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+bool Conversation::ReadLine(std::chrono::milliseconds timeout,
+                            std::string* line) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    size_t lf = pending_.find('\n');
+    if (lf != std::string::npos) {
+      *line = pending_.substr(0, lf + 1);
+      pending_.erase(0, lf + 1);
+      return true;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd fd{stdout_fd_, POLLIN, 0};
+    if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+      return false;
+    }
+    char buffer[4096];
+    ssize_t n = read(stdout_fd_, buffer, sizeof(buffer));
+    if (n <= 0) {
+      return false;
+    }
+    pending_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+int Conversation::Finish() {
+  CloseFd(&stdin_fd_);
+  CloseFd(&stdout_fd_);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace e2e

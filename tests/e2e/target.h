@@ -1,0 +1,28 @@
+#pragma once
+
+// The build of the bridge under test and the stand-in libraries beside it.
+// The defaults name the native build; environment variables point the same
+// suite at another build (see target.cpp).
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process_runner.h"
+
+namespace e2e {
+
+struct Target {
+  std::vector<std::string> command;   // Runs the bridge, before its arguments.
+  std::string vendor_library;         // Stand-in vendor library with export.
+  std::string vendor_without_export;  // Stand-in vendor library without it.
+  std::string line_end;               // What an LF written by the bridge becomes.
+  bool windows = false;               // The bridge is a Windows program.
+  Environment base_env;               // Given to every run.
+};
+
+const Target& GetTarget();
+
+// `host_path` as the bridge under test spells it.
+std::string TargetPath(const std::string& host_path);
+
+}  // namespace e2e
