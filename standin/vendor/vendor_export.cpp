@@ -16,6 +16,22 @@ namespace {
 // The environment variable naming the file to which every call is logged.
 constexpr char kCallLogVariable[] = "ORVEK_STANDIN_VENDOR_LOG";
 
+// When this environment variable is set, the library writes kUnloadNote to
+// standard output as it is unloaded, so a test can see when the bridge
+// releases it relative to the bridge's own lines.
+constexpr char kUnloadNoteVariable[] = "ORVEK_STANDIN_VENDOR_UNLOAD_NOTE";
+constexpr char kUnloadNote[] = "stand-in vendor library unloaded\n";
+
+struct UnloadNote {
+  ~UnloadNote() {
+    const char* value = std::getenv(kUnloadNoteVariable);
+    if (value != nullptr && *value != '\0') {
+      std::fputs(kUnloadNote, stdout);
+      std::fflush(stdout);
+    }
+  }
+} unload_note;
+
 void AppendToString(const char* bytes, size_t length, void* context) {
   static_cast<std::string*>(context)->append(bytes, length);
 }

@@ -1,0 +1,131 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace e2e {
+
+ScratchDir::ScratchDir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "status-bridge-e2e.XXXXXX")
+          .string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDir::Write(const std::string& name,
+                              const std::string& content) const {
+  std::string path = Path(name);
+  std::ofstream file(path, std::ios::binary);
+  file.write(content.data(), static_cast<std::streamsize>(content.size()));
+  return path;
+}
+
+std::string ScratchDir::Path(const std::string& name) const {
+  return path_ + "/" + name;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+Environment VendorEnv(bool trace) {
+  Environment env = {{"LMCDLL70_PATH", TargetPath(GetTarget().vendor_library)},
+                     {kAllowPrivate, "1"}};
+  if (trace) {
+    env.emplace_back(kTraceOn, "1");
+  }
+  return env;
+}
+
+RunResult RunBridge(const std::vector<std::string>& args, const Environment& env,
+                    const std::string& input, RunOptions options) {
+  const Target& target = GetTarget();
+  std::vector<std::string> command = target.command;
+  command.insert(command.end(), args.begin(), args.end());
+  Environment full_env = target.base_env;
+  full_env.insert(full_env.end(), env.begin(), env.end());
+  options.input = input;
+  return Run(command, full_env, options);
+}
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string Request(const std::string& id, const std::string& lmc_file,
+                    const std::string& block_name, const char* block_type) {
+  std::string line = R"({"op":"is_verified","request_id":")" + Escaped(id) +
+                     R"(","lmc_file":")" + Escaped(lmc_file) +
+                     R"(","block_name":")" + Escaped(block_name) + "\"";
+  if (block_type != nullptr) {
+    line += R"(,"block_type":")" + Escaped(block_type) + "\"";
+  }
+  return line + "}\n";
+}
+
+std::string Lines(std::initializer_list<std::string> lines) {
+  std::string out;
+  for (const std::string& line : lines) {
+    out += line + GetTarget().line_end;
+  }
+  return out;
+}
+
+std::string ErrorLine(const std::string& message) {
+  return R"({"ok":false,"error":")" + Escaped(message) + "\"}";
+}
+
+std::string SuccessLine(const std::string& id, const std::string& block_name,
+                        const std::string& lmc_file, bool verified) {
+  return R"({"ok":true,"request_id":")" + Escaped(id) + R"(","block_name":")" +
+         Escaped(block_name) + R"(","lmc_file":")" + Escaped(lmc_file) +
+         R"(","status":")" + (verified ? "READY" : "PENDING") +
+         R"(","source":"IsVerifiedReuseBlock","raw_status":)" +
+         (verified ? "1" : "0") + "}";
+}
+
+std::string TraceOf(std::initializer_list<const char*> events) {
+  std::string out;
+  for (const char* event : events) {
+    out += std::string("[status-bridge] ") + event + GetTarget().line_end;
+  }
+  return out;
+}
+
+}  // namespace e2e

@@ -1,1 +1,67 @@
 #pragma once
+
+// Building blocks of the end-to-end tests: requests, expected answer lines,
+// environments and scratch files, all spelt for the target under test.
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process_runner.h"
+#include "tests/e2e/target.h"
+
+namespace e2e {
+
+inline constexpr char kTraceOn[] = "ORVEK_STATUS_BRIDGE_TRACE";
+inline constexpr char kAllowPrivate[] = "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE";
+inline constexpr char kVendorLog[] = "ORVEK_STANDIN_VENDOR_LOG";
+
+// A fresh folder for one test's files, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  // Writes `content` to the file `name` here; returns its host path.
+  std::string Write(const std::string& name, const std::string& content) const;
+  // The host path of `name` here.
+  std::string Path(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// The whole content of a host file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+// The environment of a run against the stand-in vendor library: the library
+// path, the private call allowed, tracing as asked.
+Environment VendorEnv(bool trace = false);
+
+// Runs the bridge under test with `args`, `env` and `input`.
+RunResult RunBridge(const std::vector<std::string>& args, const Environment& env,
+                    const std::string& input, RunOptions options = {});
+
+// A request line (with its LF) whose values are written as given; a null
+// block type leaves the key out.
+std::string Request(const std::string& id, const std::string& lmc_file,
+                    const std::string& block_name,
+                    const char* block_type = nullptr);
+
+// Lines as the bridge under test writes them: each followed by its line end.
+std::string Lines(std::initializer_list<std::string> lines);
+
+// The answer lines, without their line end.
+std::string ErrorLine(const std::string& message);
+std::string SuccessLine(const std::string& id, const std::string& block_name,
+                        const std::string& lmc_file, bool verified);
+
+// The trace of `events` on standard error.
+std::string TraceOf(std::initializer_list<const char*> events);
+
+// JSON-escapes `text` as a request value needs (quote, backslash, LF, CR).
+std::string Escaped(const std::string& text);
+
+}  // namespace e2e
