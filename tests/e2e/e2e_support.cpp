@@ -45,13 +45,24 @@ std::string ReadFile(const std::string& path) {
   return content.str();
 }
 
-Environment VendorEnv(bool trace) {
-  Environment env = {{"LMCDLL70_PATH", TargetPath(GetTarget().vendor_library)},
-                     {kAllowPrivate, "1"}};
+namespace {
+
+Environment EnvFor(const std::string& library, bool trace) {
+  Environment env = {{"LMCDLL70_PATH", TargetPath(library)}, {kAllowPrivate, "1"}};
   if (trace) {
     env.emplace_back(kTraceOn, "1");
   }
   return env;
+}
+
+}  // namespace
+
+Environment VendorEnv(bool trace) {
+  return EnvFor(GetTarget().vendor_library, trace);
+}
+
+Environment ThrowingVendorEnv(bool trace) {
+  return EnvFor(GetTarget().vendor_throwing, trace);
 }
 
 RunResult RunBridge(const std::vector<std::string>& args, const Environment& env,

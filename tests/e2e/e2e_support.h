@@ -40,6 +40,9 @@ std::string ReadFile(const std::string& path);
 // path, the private call allowed, tracing as asked.
 Environment VendorEnv(bool trace = false);
 
+// As VendorEnv, with the stand-in whose throw rules really throw.
+Environment ThrowingVendorEnv(bool trace = false);
+
 // Runs the bridge under test with `args`, `env` and `input`.
 RunResult RunBridge(const std::vector<std::string>& args, const Environment& env,
                     const std::string& input, RunOptions options = {});
