@@ -43,7 +43,8 @@ TEST(ResolveStatusLibraryPathTest, EmptyValuesCountAsUnset) {
   {
     ScopedEnv path("LMCDLL70_PATH", "");
     ScopedEnv home("SDD_HOME", "/sdd");
-    EXPECT_EQ(ResolveStatusLibraryPath(), "/sdd" + std::string(kVendorLibraryBelowHome));
+    EXPECT_EQ(ResolveStatusLibraryPath(),
+              "/sdd" + std::string(kVendorLibraryBelowHome));
   }
   {
     ScopedEnv path("LMCDLL70_PATH", "");

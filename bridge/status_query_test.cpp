@@ -22,19 +22,32 @@ TEST(MapBlockTypeTest, WordsAndNumbers) {
     std::string text;
     std::int32_t value;
   } cases[] = {
-      {"RULP", 0},         {"LP", 0},
-      {"", 0},             {"RUL", 1},
-      {"rul", 0},          {"Rul", 0},
-      {"RUL ", 0},         {" RUL", 0},
-      {"2", 2},            {"-3", -3},
-      {"+4", 4},           {" 7", 7},
-      {"\t\n8", 8},        {"12abc", 12},
-      {"abc", 0},          {"-", 0},
+      {"RULP", 0},
+      {"LP", 0},
+      {"", 0},
+      {"RUL", 1},
+      {"rul", 0},
+      {"Rul", 0},
+      {"RUL ", 0},
+      {" RUL", 0},
+      {"2", 2},
+      {"-3", -3},
+      {"+4", 4},
+      {" 7", 7},
+      {"\t\n8", 8},
+      {"12abc", 12},
+      {"abc", 0},
+      {"-", 0},
       {"2147483647", INT_MAX},
-      {"2147483648", 0},   {"-2147483648", INT_MIN},
-      {"-2147483649", 0},  {"99999999999999999999", 0},
-      {"0x10", 0},         {"010", 10},
-      {"5\0" "9"s, 5},
+      {"2147483648", 0},
+      {"-2147483648", INT_MIN},
+      {"-2147483649", 0},
+      {"99999999999999999999", 0},
+      {"0x10", 0},
+      {"010", 10},
+      {"5\0"
+       "9"s,
+       5},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MapBlockType(c.text), c.value) << "text: " << c.text;
@@ -84,7 +97,9 @@ TEST_F(RunStatusQueryTest, AnswersWithTheExportsResult) {
     std::uint8_t result;
     const char* status;
     const char* raw_status;
-  } cases[] = {{1, "READY", "1"}, {0, "PENDING", "0"}, {2, "READY", "1"},
+  } cases[] = {{1, "READY", "1"},
+               {0, "PENDING", "0"},
+               {2, "READY", "1"},
                {0x80, "READY", "1"}};
   for (const Case& c : cases) {
     fake.result = c.result;
@@ -93,7 +108,8 @@ TEST_F(RunStatusQueryTest, AnswersWithTheExportsResult) {
     EXPECT_EQ(streams.out(),
               std::string(R"({"ok":true,"request_id":"42","block_name":"U1",)"
                           R"("lmc_file":"D:\\lib\\a.lmc","status":")") +
-                  c.status + R"(","source":"IsVerifiedReuseBlock","raw_status":)" +
+                  c.status +
+                  R"(","source":"IsVerifiedReuseBlock","raw_status":)" +
                   c.raw_status + "}\n");
     EXPECT_EQ(streams.err(),
               "[status-bridge] calling-status-function\n"
@@ -114,12 +130,14 @@ TEST_F(RunStatusQueryTest, ExportSeesBytesBeforeNulWhileAnswerEchoesAll) {
   EXPECT_EQ(fake.block_name, "U");
   EXPECT_EQ(fake.lmc_file, "a");
   EXPECT_EQ(fake.block_type, 9);
-  EXPECT_NE(streams.out().find("\"block_name\":\"U\0V\",\"lmc_file\":\"a\0b\""s),
-            std::string::npos);
+  EXPECT_NE(
+      streams.out().find("\"block_name\":\"U\0V\",\"lmc_file\":\"a\0b\""s),
+      std::string::npos);
 }
 
 TEST_F(RunStatusQueryTest, AnyExceptionGivesOneErrorLine) {
-  for (FakeCall::Throw kind : {FakeCall::Throw::kClass, FakeCall::Throw::kInt}) {
+  for (FakeCall::Throw kind :
+       {FakeCall::Throw::kClass, FakeCall::Throw::kInt}) {
     fake.throws = kind;
     CapturedStreams streams;
     RunStatusQuery(kExampleRequest, FakeExport);

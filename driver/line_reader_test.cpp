@@ -37,7 +37,7 @@ TEST(ReadLineTest, SplitsAtLf) {
       {"  \n", {"  "}},
       {"a\0b\n"s, {"a\0b"s}},
       {"a\rb\n", {"a\rb"}},
-      {"\r", {"\r"}},     // No LF follows, so the CR stays.
+      {"\r", {"\r"}},  // No LF follows, so the CR stays.
       {"a\r", {"a\r"}},
   };
   for (const Case& c : cases) {

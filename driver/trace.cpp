@@ -23,8 +23,8 @@ void Trace(const char* event) {
   std::memcpy(line, kPrefix, prefix_length);
   std::memcpy(line + prefix_length, event, event_length);
   line[prefix_length + event_length] = '\n';
-  std::cerr.write(line,
-                  static_cast<std::streamsize>(prefix_length + event_length + 1));
+  std::cerr.write(
+      line, static_cast<std::streamsize>(prefix_length + event_length + 1));
   std::cerr.flush();
 }
 

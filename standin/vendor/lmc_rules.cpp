@@ -123,7 +123,8 @@ void EmitCallRecord(const char* block_name, int32_t block_type,
   uint32_t magnitude = block_type < 0 ? 0u - static_cast<uint32_t>(block_type)
                                       : static_cast<uint32_t>(block_type);
   do {
-    digits[sizeof(digits) - 1 - count] = static_cast<char>('0' + magnitude % 10);
+    digits[sizeof(digits) - 1 - count] =
+        static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
     ++count;
   } while (magnitude != 0);

@@ -30,12 +30,12 @@ TEST(LmcRulesTest, FirstMatchingRuleDecides) {
     const char* block_name;
     Outcome outcome;
   } cases[] = {
-      {"U1", Outcome::kVerified},      {"U2", Outcome::kNotVerified},
-      {"U3", Outcome::kThrowClass},    {"U4", Outcome::kThrowInt},
-      {"U5", Outcome::kCrash},         {"U6", Outcome::kVerifiedTwo},
+      {"U1", Outcome::kVerified},        {"U2", Outcome::kNotVerified},
+      {"U3", Outcome::kThrowClass},      {"U4", Outcome::kThrowInt},
+      {"U5", Outcome::kCrash},           {"U6", Outcome::kVerifiedTwo},
       {"two words", Outcome::kVerified}, {"U7", Outcome::kNotVerified},
-      {"U1x", Outcome::kVerified},     {"u1", Outcome::kNotVerified},
-      {"", Outcome::kNotVerified},     {"# stand-in", Outcome::kNotVerified},
+      {"U1x", Outcome::kVerified},       {"u1", Outcome::kNotVerified},
+      {"", Outcome::kNotVerified},       {"# stand-in", Outcome::kNotVerified},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Find(rules, c.block_name), c.outcome) << c.block_name;

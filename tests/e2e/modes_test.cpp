@@ -15,8 +15,10 @@ namespace {
 constexpr char kProbeLine[] =
     R"({"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReuseBlock"})";
 constexpr char kLoadFailed[] = "无法加载 LMCDLL70.dll: ";
-constexpr char kExportMissing[] = "LMCDLL70.dll 中没有 IsVerifiedReuseBlock 导出";
-constexpr char kPrivateCallDisabled[] = "私有 MFC 状态调用未启用；仅完成导出探测";
+constexpr char kExportMissing[] =
+    "LMCDLL70.dll 中没有 IsVerifiedReuseBlock 导出";
+constexpr char kPrivateCallDisabled[] =
+    "私有 MFC 状态调用未启用；仅完成导出探测";
 constexpr char kUnloaded[] = "stand-in vendor library unloaded";
 
 // Two requests for the absent LMC file "none.lmc": answered as not verified.
@@ -24,10 +26,12 @@ const std::string kTwoRequests =
     Request("1", "none.lmc", "U1") + Request("2", "none.lmc", "U2");
 
 TEST(ModeChoiceTest, OnlyTheWholeFirstArgumentChoosesTheMode) {
-  const std::string one_shot = Lines({SuccessLine("1", "U1", "none.lmc", false)});
+  const std::string one_shot =
+      Lines({SuccessLine("1", "U1", "none.lmc", false)});
   const std::string server = Lines({SuccessLine("1", "U1", "none.lmc", false),
                                     SuccessLine("2", "U2", "none.lmc", false)});
-  const std::string echo = Lines({R"({"request_id":"1","lmc_file":"none.lmc","block_name":"U1"})"});
+  const std::string echo =
+      Lines({R"({"request_id":"1","lmc_file":"none.lmc","block_name":"U1"})"});
   const std::string probe = Lines({kProbeLine});
   struct Case {
     std::vector<std::string> args;
@@ -68,20 +72,31 @@ TEST(CodecSelfTest, EchoesOrFailsSilently) {
     int exit_code;
   } cases[] = {
       {"empty input", "", "", 5},
-      {"no block_name", R"({"request_id":"1","lmc_file":"a"})" "\n", "", 6},
-      {"empty block_name", R"({"request_id":"1","lmc_file":"a","block_name":""})" "\n", "", 6},
+      {"no block_name",
+       R"({"request_id":"1","lmc_file":"a"})"
+       "\n",
+       "", 6},
+      {"empty block_name",
+       R"({"request_id":"1","lmc_file":"a","block_name":""})"
+       "\n",
+       "", 6},
       {"empty line", "\n", "", 6},
-      {"no op", R"({"request_id":"1","lmc_file":"a","block_name":"b"})" "\n",
+      {"no op",
+       R"({"request_id":"1","lmc_file":"a","block_name":"b"})"
+       "\n",
        Lines({R"({"request_id":"1","lmc_file":"a","block_name":"b"})"}), 0},
       {"other op, no final LF",
        R"({"op":"x","request_id":"1","lmc_file":"a","block_name":"b"})",
        Lines({R"({"request_id":"1","lmc_file":"a","block_name":"b"})"}), 0},
       {"first line only",
-       R"({"request_id":"1","lmc_file":"a","block_name":"b"})" "\n"
-       R"({"request_id":"2","lmc_file":"a","block_name":"b"})" "\n",
+       R"({"request_id":"1","lmc_file":"a","block_name":"b"})"
+       "\n"
+       R"({"request_id":"2","lmc_file":"a","block_name":"b"})"
+       "\n",
        Lines({R"({"request_id":"1","lmc_file":"a","block_name":"b"})"}), 0},
       {"escapes",
-       R"({"request_id":"a\/b","lmc_file":"D:\\x","block_name":"t\tn\nq\""})" "\n",
+       R"({"request_id":"a\/b","lmc_file":"D:\\x","block_name":"t\tn\nq\""})"
+       "\n",
        Lines({"{\"request_id\":\"a/b\",\"lmc_file\":\"D:\\\\x\",\"block_name\":"
               "\"t\tn\\nq\\\"\"}"}),
        0},
@@ -99,8 +114,8 @@ TEST(CodecSelfTest, EchoesOrFailsSilently) {
 
 TEST(TraceTest, OnOnlyForExactlyOne) {
   Environment missing = {{"LMCDLL70_PATH", "/nonexistent/LMCDLL70.dll"}};
-  for (const char* value :
-       std::initializer_list<const char*>{"1", "0", "true", " 1", "1 ", "11", "", nullptr}) {
+  for (const char* value : std::initializer_list<const char*>{
+           "1", "0", "true", " 1", "1 ", "11", "", nullptr}) {
     Environment env = missing;
     if (value != nullptr) {
       env.emplace_back(kTraceOn, value);
@@ -109,7 +124,8 @@ TEST(TraceTest, OnOnlyForExactlyOne) {
     std::string expected = std::string(value ? value : "") == "1"
                                ? TraceOf({"starting", "dll-load-failed"})
                                : "";
-    EXPECT_EQ(run.err, expected) << "value: [" << (value ? value : "unset") << "]";
+    EXPECT_EQ(run.err, expected)
+        << "value: [" << (value ? value : "unset") << "]";
     EXPECT_EQ(run.out, Lines({ErrorLine(std::string(kLoadFailed) +
                                         "/nonexistent/LMCDLL70.dll")}));
     EXPECT_EQ(run.exit_code, 2);
@@ -121,20 +137,25 @@ TEST(LoaderTest, LoadFailuresNameThePathTried) {
   const std::string below_home = GetTarget().windows
                                      ? "\\common\\win32\\lib\\LMCDLL70.dll"
                                      : "/common/win32/lib/LMCDLL70.dll";
-  std::string not_a_library = TargetPath(dir.Write("LMCDLL70.dll", "not a library"));
+  std::string not_a_library =
+      TargetPath(dir.Write("LMCDLL70.dll", "not a library"));
   struct Case {
     const char* what;
     Environment env;
     std::string path;
   } cases[] = {
       {"missing file wins over SDD_HOME",
-       {{"LMCDLL70_PATH", "/nonexistent/a.dll"}, {"SDD_HOME", TargetPath(dir.Path(""))}},
+       {{"LMCDLL70_PATH", "/nonexistent/a.dll"},
+        {"SDD_HOME", TargetPath(dir.Path(""))}},
        "/nonexistent/a.dll"},
-      {"SDD_HOME with separator", {{"SDD_HOME", "/nonexistent/sdd/"}},
+      {"SDD_HOME with separator",
+       {{"SDD_HOME", "/nonexistent/sdd/"}},
        "/nonexistent/sdd/" + below_home},
-      {"SDD_HOME without separator", {{"SDD_HOME", "/nonexistent/sdd"}},
+      {"SDD_HOME without separator",
+       {{"SDD_HOME", "/nonexistent/sdd"}},
        "/nonexistent/sdd" + below_home},
-      {"empty LMCDLL70_PATH", {{"LMCDLL70_PATH", ""}, {"SDD_HOME", "/nonexistent/s"}},
+      {"empty LMCDLL70_PATH",
+       {{"LMCDLL70_PATH", ""}, {"SDD_HOME", "/nonexistent/s"}},
        "/nonexistent/s" + below_home},
       {"bare name", {}, "LMCDLL70.dll"},
       {"not a library", {{"LMCDLL70_PATH", not_a_library}}, not_a_library},
@@ -154,7 +175,8 @@ TEST(LoaderTest, NonAsciiPathLoadsOnlyAsUtf8) {
   std::filesystem::create_directory(dir.Path("库"));
   std::string good = dir.Path("库/LMCDLL70.dll");
   std::filesystem::copy_file(GetTarget().vendor_library, good);
-  RunResult run = RunBridge({"--probe-only"}, {{"LMCDLL70_PATH", TargetPath(good)}}, "");
+  RunResult run =
+      RunBridge({"--probe-only"}, {{"LMCDLL70_PATH", TargetPath(good)}}, "");
   EXPECT_EQ(run.out, Lines({kProbeLine}));
   EXPECT_EQ(run.exit_code, 0);
 
@@ -165,9 +187,12 @@ TEST(LoaderTest, NonAsciiPathLoadsOnlyAsUtf8) {
   // replacement characters, and the load fails with the bytes as given.
   std::string latin1 = dir.Path("caf\xe9");
   std::filesystem::create_directory(latin1);
-  std::filesystem::copy_file(GetTarget().vendor_library, latin1 + "/LMCDLL70.dll");
-  run = RunBridge({"--probe-only"}, {{"LMCDLL70_PATH", latin1 + "/LMCDLL70.dll"}}, "");
-  EXPECT_EQ(run.out, Lines({ErrorLine(kLoadFailed + latin1 + "/LMCDLL70.dll")}));
+  std::filesystem::copy_file(GetTarget().vendor_library,
+                             latin1 + "/LMCDLL70.dll");
+  run = RunBridge({"--probe-only"},
+                  {{"LMCDLL70_PATH", latin1 + "/LMCDLL70.dll"}}, "");
+  EXPECT_EQ(run.out,
+            Lines({ErrorLine(kLoadFailed + latin1 + "/LMCDLL70.dll")}));
   EXPECT_EQ(run.exit_code, 2);
 }
 
@@ -184,23 +209,36 @@ TEST(LoaderTest, EarlyEndsReleaseTheLibraryBeforeTheirLine) {
     std::string err;
     int exit_code;
   } cases[] = {
-      {"probe", {"--probe-only"}, {{"LMCDLL70_PATH", vendor}},
+      {"probe",
+       {"--probe-only"},
+       {{"LMCDLL70_PATH", vendor}},
        Lines({kUnloaded, kProbeLine}),
-       TraceOf({"starting", "dll-loaded", "export-found"}), 0},
-      {"probe ignores the opt-in", {"--probe-only"},
+       TraceOf({"starting", "dll-loaded", "export-found"}),
+       0},
+      {"probe ignores the opt-in",
+       {"--probe-only"},
        {{"LMCDLL70_PATH", vendor}, {kAllowPrivate, "no"}},
        Lines({kUnloaded, kProbeLine}),
-       TraceOf({"starting", "dll-loaded", "export-found"}), 0},
-      {"probe without export", {"--probe-only"}, {{"LMCDLL70_PATH", no_export}},
+       TraceOf({"starting", "dll-loaded", "export-found"}),
+       0},
+      {"probe without export",
+       {"--probe-only"},
+       {{"LMCDLL70_PATH", no_export}},
        Lines({kUnloaded, ErrorLine(kExportMissing)}),
-       TraceOf({"starting", "dll-loaded", "export-missing"}), 3},
-      {"server without export", {"--server"},
+       TraceOf({"starting", "dll-loaded", "export-missing"}),
+       3},
+      {"server without export",
+       {"--server"},
        {{"LMCDLL70_PATH", no_export}, {kAllowPrivate, "1"}},
        Lines({kUnloaded, ErrorLine(kExportMissing)}),
-       TraceOf({"starting", "dll-loaded", "export-missing"}), 3},
-      {"one-shot not allowed", {}, {{"LMCDLL70_PATH", vendor}},
+       TraceOf({"starting", "dll-loaded", "export-missing"}),
+       3},
+      {"one-shot not allowed",
+       {},
+       {{"LMCDLL70_PATH", vendor}},
        Lines({kUnloaded, ErrorLine(kPrivateCallDisabled)}),
-       TraceOf({"starting", "dll-loaded", "export-found"}), 4},
+       TraceOf({"starting", "dll-loaded", "export-found"}),
+       4},
   };
   for (const Case& c : cases) {
     Environment env = c.env;
@@ -214,10 +252,11 @@ TEST(LoaderTest, EarlyEndsReleaseTheLibraryBeforeTheirLine) {
 }
 
 TEST(LoaderTest, OptInMustBeExactlyOne) {
-  for (const char* value :
-       std::initializer_list<const char*>{"true", "01", " 1", "1 ", "", "yes", nullptr}) {
+  for (const char* value : std::initializer_list<const char*>{
+           "true", "01", " 1", "1 ", "", "yes", nullptr}) {
     for (const char* mode : {"--server", "one-shot"}) {
-      Environment env = {{"LMCDLL70_PATH", TargetPath(GetTarget().vendor_library)}};
+      Environment env = {
+          {"LMCDLL70_PATH", TargetPath(GetTarget().vendor_library)}};
       if (value != nullptr) {
         env.emplace_back(kAllowPrivate, value);
       }

@@ -52,8 +52,8 @@ class RequestsTest : public ::testing::Test {
   std::vector<std::string> LoggedCalls() const {
     std::vector<std::string> calls;
     std::string log = ReadFile(log_);
-    for (size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos;
-         start = end + 1) {
+    for (size_t start = 0, end;
+         (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
       calls.push_back(log.substr(start, end - start));
     }
     return calls;
@@ -70,14 +70,18 @@ TEST_F(RequestsTest, OneShotAnswersTheExampleRequestByteForByte) {
       {}, Env(true),
       R"({"op":"is_verified","request_id":"42","lmc_file":"D:\\lib\\a.lmc","block_name":"U1","block_type":"RUL"})"
       "\n");
-  EXPECT_EQ(run.out,
-            Lines({R"({"ok":true,"request_id":"42","block_name":"U1","lmc_file":"D:\\lib\\a.lmc","status":"PENDING","source":"IsVerifiedReuseBlock","raw_status":0})"}));
-  EXPECT_EQ(run.err, TraceOf({"starting", "dll-loaded", "export-found",
-                              "waiting-for-request", "request-parsed",
-                              "calling-status-function", "status-function-returned",
-                              "cstring-scope-ended"}));
+  EXPECT_EQ(
+      run.out,
+      Lines(
+          {R"({"ok":true,"request_id":"42","block_name":"U1","lmc_file":"D:\\lib\\a.lmc","status":"PENDING","source":"IsVerifiedReuseBlock","raw_status":0})"}));
+  EXPECT_EQ(
+      run.err,
+      TraceOf({"starting", "dll-loaded", "export-found", "waiting-for-request",
+               "request-parsed", "calling-status-function",
+               "status-function-returned", "cstring-scope-ended"}));
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(LoggedCalls(), std::vector<std::string>{R"(name=U1 type=1 lmc=D:\lib\a.lmc)"});
+  EXPECT_EQ(LoggedCalls(),
+            std::vector<std::string>{R"(name=U1 type=1 lmc=D:\lib\a.lmc)"});
 }
 
 TEST_F(RequestsTest, StatusFollowsTheExportsResultByte) {
@@ -86,8 +90,10 @@ TEST_F(RequestsTest, StatusFollowsTheExportsResultByte) {
     bool verified;
   } cases[] = {{"U1", true}, {"U2", false}, {"U6", true}, {"unknown", false}};
   for (const Case& c : cases) {
-    RunResult run = RunBridge({}, Env(), Request("7", lmc_, c.block_name, "RUL"));
-    EXPECT_EQ(run.out, Lines({SuccessLine("7", c.block_name, lmc_, c.verified)}))
+    RunResult run =
+        RunBridge({}, Env(), Request("7", lmc_, c.block_name, "RUL"));
+    EXPECT_EQ(run.out,
+              Lines({SuccessLine("7", c.block_name, lmc_, c.verified)}))
         << c.block_name;
     EXPECT_EQ(run.exit_code, 0);
   }
@@ -98,18 +104,21 @@ TEST_F(RequestsTest, ExportReceivesTheMappedBlockType) {
     const char* block_type;  // Null: the key is left out.
     const char* received;
   } cases[] = {
-      {"RULP", "0"},       {"LP", "0"},           {nullptr, "0"},
-      {"", "0"},           {"RUL", "1"},          {"rul", "0"},
-      {"lp", "0"},         {" 7", "7"},           {"12abc", "12"},
-      {"abc", "0"},        {"-3", "-3"},          {"2147483647", "2147483647"},
-      {"2147483648", "0"}, {"-2147483648", "-2147483648"},
+      {"RULP", "0"},        {"LP", "0"},
+      {nullptr, "0"},       {"", "0"},
+      {"RUL", "1"},         {"rul", "0"},
+      {"lp", "0"},          {" 7", "7"},
+      {"12abc", "12"},      {"abc", "0"},
+      {"-3", "-3"},         {"2147483647", "2147483647"},
+      {"2147483648", "0"},  {"-2147483648", "-2147483648"},
       {"-2147483649", "0"},
   };
   std::string input;
   std::vector<std::string> expected;
   for (const Case& c : cases) {
     input += Request("1", lmc_, "U2", c.block_type);
-    expected.push_back(std::string("name=U2 type=") + c.received + " lmc=" + lmc_);
+    expected.push_back(std::string("name=U2 type=") + c.received +
+                       " lmc=" + lmc_);
   }
   RunResult run = RunBridge({"--server"}, Env(), input);
   EXPECT_EQ(run.exit_code, 0);
@@ -119,15 +128,18 @@ TEST_F(RequestsTest, ExportReceivesTheMappedBlockType) {
 TEST_F(RequestsTest, ExportSeesTheBytesBeforeNulWhileTheAnswerEchoesAll) {
   std::string block_name = "U\0V"s;
   std::string lmc_file = lmc_ + "\0junk"s;
-  RunResult run = RunBridge({}, Env(), Request("n", lmc_file, block_name, "RUL"));
+  RunResult run =
+      RunBridge({}, Env(), Request("n", lmc_file, block_name, "RUL"));
   // The stand-in saw the rules file and the block "U", which is verified.
   EXPECT_EQ(run.out, Lines({SuccessLine("n", block_name, lmc_file, true)}));
-  EXPECT_EQ(LoggedCalls(), std::vector<std::string>{"name=U type=1 lmc=" + lmc_});
+  EXPECT_EQ(LoggedCalls(),
+            std::vector<std::string>{"name=U type=1 lmc=" + lmc_});
 }
 
 TEST_F(RequestsTest, AnExceptionFromTheExportGivesOneErrorLine) {
   for (const char* block_name : {"U3", "U4"}) {
-    RunResult run = RunBridge({}, ThrowingEnv(true), Request("1", lmc_, block_name));
+    RunResult run =
+        RunBridge({}, ThrowingEnv(true), Request("1", lmc_, block_name));
     EXPECT_EQ(run.out, Lines({ErrorLine(kVendorException)})) << block_name;
     EXPECT_EQ(run.err, TraceOf({"starting", "dll-loaded", "export-found",
                                 "waiting-for-request", "request-parsed",
@@ -147,10 +159,11 @@ TEST_F(RequestsTest, AnExceptionFromTheExportGivesOneErrorLine) {
 TEST_F(RequestsTest, OneShotEndings) {
   const std::string valid = Request("1", lmc_, "U1");
   const std::string answer = SuccessLine("1", "U1", lmc_, true);
-  const std::string head =
-      TraceOf({"starting", "dll-loaded", "export-found", "waiting-for-request"});
-  const std::string call = TraceOf(
-      {"calling-status-function", "status-function-returned", "cstring-scope-ended"});
+  const std::string head = TraceOf(
+      {"starting", "dll-loaded", "export-found", "waiting-for-request"});
+  const std::string call =
+      TraceOf({"calling-status-function", "status-function-returned",
+               "cstring-scope-ended"});
   struct Case {
     const char* what;
     std::string input;
@@ -159,17 +172,22 @@ TEST_F(RequestsTest, OneShotEndings) {
     int exit_code;
     size_t calls;
   } cases[] = {
-      {"empty input", "", Lines({kUnloaded, ErrorLine(kMissingRequest)}), head, 5, 0},
+      {"empty input", "", Lines({kUnloaded, ErrorLine(kMissingRequest)}), head,
+       5, 0},
       {"empty first line", "\n" + valid,
        Lines({kUnloaded, ErrorLine(kInvalidRequest)}),
        head + TraceOf({"request-parsed"}), 6, 0},
-      {"invalid line", R"({"op":"is_verified","request_id":"1"})" "\n",
+      {"invalid line",
+       R"({"op":"is_verified","request_id":"1"})"
+       "\n",
        Lines({kUnloaded, ErrorLine(kInvalidRequest)}),
        head + TraceOf({"request-parsed"}), 6, 0},
       {"only the first of two lines", valid + Request("2", lmc_, "U2"),
-       Lines({answer, kUnloaded}), head + TraceOf({"request-parsed"}) + call, 0, 1},
+       Lines({answer, kUnloaded}), head + TraceOf({"request-parsed"}) + call, 0,
+       1},
       {"last line without LF", valid.substr(0, valid.size() - 1),
-       Lines({answer, kUnloaded}), head + TraceOf({"request-parsed"}) + call, 0, 1},
+       Lines({answer, kUnloaded}), head + TraceOf({"request-parsed"}) + call, 0,
+       1},
   };
   for (const Case& c : cases) {
     std::remove(log_.c_str());
@@ -188,8 +206,9 @@ TEST_F(RequestsTest, ServerAnswersEveryLineInOrder) {
   const std::string answer = SuccessLine("1", "U1", lmc_, true);
   const std::string invalid = ErrorLine(kInvalidRequest);
   const std::string empty = ErrorLine(kEmptyRequest);
-  const std::string call = TraceOf(
-      {"calling-status-function", "status-function-returned", "cstring-scope-ended"});
+  const std::string call =
+      TraceOf({"calling-status-function", "status-function-returned",
+               "cstring-scope-ended"});
   struct Case {
     const char* what;
     std::string input;
@@ -200,12 +219,12 @@ TEST_F(RequestsTest, ServerAnswersEveryLineInOrder) {
       {"two LFs", "\n\n", Lines({empty, empty}), ""},
       {"a line of blanks", "   \n", Lines({invalid}), ""},
       {"CR LF alone", "\r\n", Lines({empty}), ""},
-      {"CR LF request", valid.substr(0, valid.size() - 1) + "\r\n", Lines({answer}),
-       call},
+      {"CR LF request", valid.substr(0, valid.size() - 1) + "\r\n",
+       Lines({answer}), call},
       {"last line without LF", valid + valid.substr(0, valid.size() - 1),
        Lines({answer, answer}), call + call},
-      {"valid, invalid, valid", valid + "{}\n" + valid, Lines({answer, invalid, answer}),
-       call + call},
+      {"valid, invalid, valid", valid + "{}\n" + valid,
+       Lines({answer, invalid, answer}), call + call},
       {"empty between", valid + "\n" + valid, Lines({answer, empty, answer}),
        call + call},
   };
@@ -246,8 +265,9 @@ TEST_F(RequestsTest, ACrashInsideTheExportEndsTheProcessWithoutAnAnswer) {
     std::string out;
   } cases[] = {
       {{}, Request("c", lmc_, "U5"), ""},
-      {{"--server"}, Request("1", lmc_, "U1") + Request("c", lmc_, "U5") +
-                         Request("2", lmc_, "U1"),
+      {{"--server"},
+       Request("1", lmc_, "U1") + Request("c", lmc_, "U5") +
+           Request("2", lmc_, "U1"),
        Lines({first})},
   };
   for (const Case& c : cases) {
@@ -274,13 +294,14 @@ TEST_F(RequestsTest, ServerAnswersAHundredThousandRequestsInOrder) {
       expected += ErrorLine(kInvalidRequest) + GetTarget().line_end;
     } else {
       input += Request(id, "none.lmc", "U1", "RUL");
-      expected += SuccessLine(id, "U1", "none.lmc", false) + GetTarget().line_end;
+      expected +=
+          SuccessLine(id, "U1", "none.lmc", false) + GetTarget().line_end;
     }
   }
   RunResult run = RunBridge({"--server"}, VendorEnv(), input);
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_TRUE(run.out == expected) << "the answers differ from the expected "
-                                   << kRequests << " lines";
+  EXPECT_TRUE(run.out == expected)
+      << "the answers differ from the expected " << kRequests << " lines";
 }
 
 }  // namespace
