@@ -62,7 +62,7 @@ class VendorCString {
   VendorCString(const VendorCString&) = delete;
   VendorCString& operator=(const VendorCString&) = delete;
 
-  const StandInCString* get() const { return &value_; }
+  const StandInCString* Get() const { return &value_; }
 
  private:
   StandInCString value_;
@@ -79,8 +79,8 @@ inline bool CallIsVerifiedReuseBlock(IsVerifiedReuseBlockFn fn,
                                      std::int32_t block_type,
                                      const VendorCString& lmc_file) {
   StandInCString copy;
-  StandInCStringCopy(&copy, block_name.get());
-  return fn(copy, block_type, lmc_file.get()) != 0;
+  StandInCStringCopy(&copy, block_name.Get());
+  return fn(copy, block_type, lmc_file.Get()) != 0;
 }
 
 }  // namespace status_bridge

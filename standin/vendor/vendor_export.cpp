@@ -99,7 +99,7 @@ extern "C" STANDIN_EXPORT std::uint8_t StandInIsVerifiedReuseBlock(
     case standin::Outcome::kThrowInt:
       throw 42;
     case standin::Outcome::kCrash:
-      *reinterpret_cast<volatile int*>(crash_address) = 1;
+      *reinterpret_cast<volatile int*>(crash_address) = 1;  // NOLINT
       break;
   }
   return 0;
