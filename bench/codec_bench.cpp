@@ -1,0 +1,81 @@
+// Micro-benchmarks of the line codec: escaping, field extraction and request
+// parsing, on a typical request and on one with a 1 MiB block name.
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "protocol/escape_json.h"
+#include "protocol/extract_json_string.h"
+#include "protocol/status_request.h"
+
+namespace {
+
+const std::string kTypicalLine =
+    R"({"op":"is_verified","request_id":"req-3fa85f64-000123",)"
+    R"("lmc_file":"D:\\designs\\pcie_gen4\\lib\\mem_macros.lmc",)"
+    R"("block_name":"u_ddr_phy_ctrl_42","block_type":"RUL"})";
+
+std::string LongLine(size_t block_name_bytes) {
+  return R"({"op":"is_verified","request_id":"long-1",)"
+         R"("lmc_file":"D:\\designs\\soc_top\\lib\\analog_ip.lmc",)"
+         R"("block_name":")" +
+         std::string(block_name_bytes, 'B') + R"(","block_type":"RUL"})";
+}
+
+void BM_EscapeJsonTypicalPath(benchmark::State& state) {
+  std::string text = R"(D:\designs\pcie_gen4\lib\mem_macros.lmc)";
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(status_bridge::EscapeJson(text));
+  }
+}
+BENCHMARK(BM_EscapeJsonTypicalPath);
+
+void BM_EscapeJsonPlain(benchmark::State& state) {
+  std::string text(static_cast<size_t>(state.range(0)), 'B');
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(status_bridge::EscapeJson(text));
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_EscapeJsonPlain)->Arg(16)->Arg(1 << 20);
+
+void BM_ExtractJsonStringLastKey(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        status_bridge::ExtractJsonString(kTypicalLine, "block_type"));
+  }
+}
+BENCHMARK(BM_ExtractJsonStringLastKey);
+
+void BM_ExtractJsonStringEscapedValue(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        status_bridge::ExtractJsonString(kTypicalLine, "lmc_file"));
+  }
+}
+BENCHMARK(BM_ExtractJsonStringEscapedValue);
+
+void BM_ParseStatusRequestTypical(benchmark::State& state) {
+  status_bridge::StatusRequest request;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        status_bridge::ParseStatusRequest(kTypicalLine, &request));
+  }
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<int64_t>(kTypicalLine.size()));
+}
+BENCHMARK(BM_ParseStatusRequestTypical);
+
+void BM_ParseStatusRequestLong(benchmark::State& state) {
+  std::string line = LongLine(static_cast<size_t>(state.range(0)));
+  status_bridge::StatusRequest request;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(status_bridge::ParseStatusRequest(line, &request));
+  }
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<int64_t>(line.size()));
+}
+BENCHMARK(BM_ParseStatusRequestLong)->Arg(1 << 10)->Arg(1 << 20);
+
+}  // namespace
