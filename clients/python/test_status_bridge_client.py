@@ -1,0 +1,432 @@
+"""Tests of status_bridge_client against the built bridge and the stand-in
+vendor library.
+
+STATUS_BRIDGE_PROGRAM, STATUS_BRIDGE_VENDOR and STATUS_BRIDGE_VENDOR_NO_EXPORT
+name the files under test; by default they come from build/dev.
+"""
+
+import os
+import pathlib
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.parse
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import status_bridge_client as sbc  # noqa: E402
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+PROGRAM = pathlib.Path(os.environ.get(
+    "STATUS_BRIDGE_PROGRAM", ROOT / "build/dev/status-bridge")).resolve()
+VENDOR = pathlib.Path(os.environ.get(
+    "STATUS_BRIDGE_VENDOR",
+    ROOT / "build/dev/standin/vendor/LMCDLL70.dll")).resolve()
+VENDOR_NO_EXPORT = pathlib.Path(os.environ.get(
+    "STATUS_BRIDGE_VENDOR_NO_EXPORT",
+    VENDOR.parent.parent / "vendor-without-export/LMCDLL70.dll")).resolve()
+
+# Upper bound for waits on the bridge in these tests, so a fault fails a test
+# instead of hanging the run.
+WAIT = 10.0
+
+
+def setUpModule():
+    missing = [str(p) for p in (PROGRAM, VENDOR, VENDOR_NO_EXPORT)
+               if not p.is_file()]
+    if missing:
+        raise RuntimeError("build the bridge first; missing: "
+                           + ", ".join(missing))
+
+
+def process_gone(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return True
+    return False
+
+
+def wait_until_ended(pid):
+    """Waits until the child `pid` has ended (a zombie not yet reaped)."""
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
+        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+            if stat.read().rsplit(")", 1)[1].split()[0] == "Z":
+                return
+        time.sleep(0.01)
+    raise AssertionError(f"process {pid} did not end")
+
+
+class BridgeTestCase(unittest.TestCase):
+    """A scratch folder, a vendor call log and the environment of a run
+    against the stand-in vendor library with the private call enabled."""
+
+    def setUp(self):
+        scratch = tempfile.TemporaryDirectory()
+        self.addCleanup(scratch.cleanup)
+        self.dir = pathlib.Path(scratch.name)
+        self.log = self.dir / "vendor.log"
+        self.env = {k: v for k, v in os.environ.items()
+                    if not k.startswith("ORVEK_")}
+        self.env.update({"LMCDLL70_PATH": str(VENDOR),
+                         "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE": "1",
+                         "ORVEK_STANDIN_VENDOR_LOG": str(self.log)})
+
+    def lmc(self, name, *rules):
+        path = self.dir / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text("".join(rule + "\n" for rule in rules),
+                        encoding="utf-8")
+        return str(path)
+
+    def bridge(self, **options):
+        client = sbc.StatusBridge(PROGRAM, env=self.env, **options)
+        self.addCleanup(client.terminate)
+        return client
+
+    def vendor_calls(self):
+        """The calls the stand-in received, as (name, type, lmc) tuples."""
+        if not self.log.exists():
+            return []
+        calls = []
+        for record in self.log.read_bytes().decode("ascii").splitlines():
+            fields = dict(f.split("=", 1) for f in record.split(" "))
+            calls.append((
+                urllib.parse.unquote_to_bytes(fields["name"]).decode("utf-8"),
+                int(fields["type"]),
+                urllib.parse.unquote_to_bytes(fields["lmc"]).decode("utf-8")))
+        return calls
+
+    def fifo(self, name):
+        """A FIFO whose readers block until a writer comes; on clean-up any
+        writer still waiting for a reader is released."""
+        path = self.dir / name
+        os.mkfifo(path)
+
+        def release_writers():
+            fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+            time.sleep(0.05)
+            os.close(fd)
+        self.addCleanup(release_writers)
+        return str(path)
+
+
+class ServerAnswersTest(BridgeTestCase):
+
+    def test_answers_and_errors_stay_tied_to_their_requests(self):
+        lmc = self.lmc("blocks.lmc", "verified U1", "not-verified U2",
+                       "verified-2 U3", "throw-class T1", "throw-int T2")
+        # (block name, expected status or exception class)
+        cases = [
+            ("U1", "READY"),
+            ("T1", sbc.VendorExceptionError),
+            ("U2", "PENDING"),
+            ("", sbc.RequestRejectedError),
+            ("U3", "READY"),
+            ("T2", sbc.VendorExceptionError),
+            ("unnamed", "PENDING"),
+            ("U1", "READY"),
+        ]
+        ids = set()
+        with self.bridge() as client:
+            pid = client.pid
+            for name, expected in cases:
+                with self.subTest(name=name):
+                    if isinstance(expected, str):
+                        result = client.is_verified(lmc, name)
+                        self.assertEqual(
+                            (result.block_name, result.lmc_file, result.status,
+                             result.raw_status, result.verified),
+                            (name, lmc, expected, int(expected == "READY"),
+                             expected == "READY"))
+                        ids.add(result.request_id)
+                    else:
+                        with self.assertRaises(expected) as raised:
+                            client.is_verified(lmc, name)
+                        self.assertIsNotNone(raised.exception.message)
+                        self.assertIsNone(raised.exception.exit_code)
+            self.assertEqual(client.pid, pid)
+            self.assertEqual(client.restarts, 0)
+        self.assertEqual(len(ids), 5)
+
+    def test_values_and_block_types_reach_the_vendor_exactly(self):
+        odd = "\t\b\f\x01\x1f\x7f \"\\/ \\u0041 é 块 😀 \u2028"
+        # (block name, LMC file name, block type, type the vendor must see)
+        cases = [
+            ("U1", "a.lmc", "RUL", 1),
+            ("块-" + odd, "库 ü " + odd, None, 0),
+            ("line\nbreak\r\nname", "crlf\r\n.lmc", "LP", 0),
+            ("U1", 'x"block_type', "RUL", 1),
+            ('x"block_type', 'y"block_name', 7, 7),
+            ('x"lmc_file', 'y"op', "RULP", 0),
+            ('z"request_id', "b.lmc", "-12", -12),
+        ]
+        with self.bridge() as client:
+            for name, file_name, block_type, vendor_type in cases:
+                # A rule can name the block only when it holds no line end.
+                rules = ([] if re.search("[\r\n]", name)
+                         else ["verified " + name])
+                lmc = self.lmc(file_name, *rules)
+                expected = "READY" if rules else "PENDING"
+                for mode in ("server", "one-shot"):
+                    with self.subTest(name=name, mode=mode):
+                        if mode == "server":
+                            result = client.is_verified(lmc, name, block_type)
+                        else:
+                            result = sbc.is_verified_once(
+                                lmc, name, block_type, program=PROGRAM,
+                                env=self.env, timeout=WAIT)
+                        self.assertEqual((result.block_name, result.lmc_file,
+                                          result.status),
+                                         (name, lmc, expected))
+                        self.assertEqual(self.vendor_calls()[-1],
+                                         (name, vendor_type, lmc))
+
+    def test_values_no_request_can_carry_are_refused_before_sending(self):
+        cases = [
+            ("a.lmc", "U1\x00X", None, ValueError),
+            ("a\x1a.lmc", "U1", None, ValueError),
+            ("a.lmc", "U\ud800", None, ValueError),
+            ("a.lmc", b"U1", None, TypeError),
+            ("a.lmc", "U1", 1.5, TypeError),
+        ]
+        client = self.bridge()
+        for lmc, name, block_type, error in cases:
+            with self.subTest(name=name, lmc=lmc):
+                with self.assertRaises(error):
+                    client.is_verified(lmc, name, block_type)
+                with self.assertRaises(error):
+                    sbc.is_verified_once(lmc, name, block_type,
+                                         program=PROGRAM, env=self.env)
+        self.assertIsNone(client.pid)
+        self.assertEqual(self.vendor_calls(), [])
+
+    def test_close_ends_the_server_through_its_input(self):
+        trace = self.dir / "trace.txt"
+        self.env["ORVEK_STATUS_BRIDGE_TRACE"] = "1"
+        lmc = self.lmc("a.lmc", "verified U1")
+        with open(trace, "wb") as stderr:
+            client = self.bridge(stderr=stderr)
+            self.assertTrue(client.is_verified(lmc, "U1").verified)
+            pid = client.pid
+            self.assertEqual(client.close(), 0)
+        self.assertTrue(process_gone(pid))
+        self.assertEqual(trace.read_text().splitlines()[-1],
+                         "[status-bridge] server-eof")
+        with self.assertRaises(sbc.BridgeError):
+            client.is_verified(lmc, "U1")
+
+
+class AnswerMatchingTest(BridgeTestCase):
+    """A stand-in for the bridge that answers each request with a fixed
+    mistake, since the real bridge never makes one."""
+
+    FAKE = (
+        "import json, sys\n"
+        "request = json.loads(sys.stdin.readline(), strict=False)\n"
+        "answer = {'ok': True, 'request_id': request['request_id'],\n"
+        "          'block_name': request['block_name'],\n"
+        "          'lmc_file': request['lmc_file'], 'status': 'READY',\n"
+        "          'source': 'IsVerifiedReuseBlock', 'raw_status': 1}\n"
+        "answer.update(json.loads(sys.argv[1]))\n"
+        "print(sys.argv[2] or json.dumps(answer, ensure_ascii=False),\n"
+        "      flush=True)\n"
+        "sys.stdin.read()\n"
+    )
+
+    def test_answers_that_do_not_fit_the_request_are_refused(self):
+        # (change to the fitting answer, or a whole line instead; refused?)
+        cases = [
+            ("{}", "", False),
+            ('{"request_id": "someone-else"}', "", True),
+            ('{"block_name": "U2"}', "", True),
+            ('{"lmc_file": "other.lmc"}', "", True),
+            ('{"raw_status": 0}', "", True),
+            ('{"raw_status": true}', "", True),
+            ('{"source": "Other"}', "", True),
+            ("{}", "not json", True),
+            ("{}", '{"ok":false}', True),
+            ("{}", "[1]", True),
+        ]
+        for change, line, refused in cases:
+            with self.subTest(change=change, line=line):
+                command = [sys.executable, "-c", self.FAKE, change, line]
+                client = sbc.StatusBridge(command, timeout=WAIT)
+                self.addCleanup(client.terminate)
+                client.start()
+                pid = client.pid
+                if not refused:
+                    self.assertTrue(client.is_verified("a.lmc", "U1").verified)
+                    continue
+                with self.assertRaises(sbc.BridgeProtocolError):
+                    client.is_verified("a.lmc", "U1")
+                self.assertTrue(process_gone(pid))
+                self.assertIsNone(client.pid)
+
+
+class CrashAndTimeoutTest(BridgeTestCase):
+
+    def serve(self, fifo, contents, ready_when):
+        """Feeds `contents` to the FIFO's successive readers from a thread;
+        the n-th waits until ready_when(n) holds."""
+        def run():
+            for n, content in enumerate(contents):
+                deadline = time.monotonic() + WAIT
+                while not ready_when(n) and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                with open(fifo, "w", encoding="utf-8") as writer:
+                    writer.write(content)
+        thread = threading.Thread(target=run, daemon=True)
+        thread.start()
+        return thread
+
+    def test_a_crash_restarts_the_bridge_and_retries_the_request(self):
+        fifo = self.fifo("flaky.lmc")
+        # The retry's LMC file may be served only once the crashed bridge is
+        # gone; its log record comes before it opens the file.
+        self.serve(fifo, ["crash X\n", "verified X\n"],
+                   lambda n: len(self.vendor_calls()) > n)
+        with self.bridge(timeout=WAIT) as client:
+            client.start()
+            first_pid = client.pid
+            result = client.is_verified(fifo, "X")
+            self.assertEqual((result.block_name, result.status),
+                             ("X", "READY"))
+            self.assertEqual(client.restarts, 1)
+            self.assertNotEqual(client.pid, first_pid)
+        self.assertEqual(self.vendor_calls(), [("X", 0, fifo)] * 2)
+
+    def test_a_second_crash_fails_and_the_next_request_recovers(self):
+        lmc = self.lmc("crash.lmc", "crash BOOM", "verified U1")
+        with self.bridge(timeout=WAIT) as client:
+            with self.assertRaises(sbc.BridgeCrashedError) as raised:
+                client.is_verified(lmc, "BOOM")
+            self.assertEqual(raised.exception.exit_code, -signal.SIGSEGV)
+            self.assertEqual(client.restarts, 1)
+            self.assertEqual(client.is_verified(lmc, "U1").status, "READY")
+            self.assertEqual(client.restarts, 1)
+            # A bridge that died while idle is replaced without using up the
+            # next request's restart.
+            os.kill(client.pid, signal.SIGKILL)
+            wait_until_ended(client.pid)
+            with self.assertRaises(sbc.BridgeCrashedError):
+                client.is_verified(lmc, "BOOM")
+            self.assertEqual(client.restarts, 2)
+        self.assertEqual([call[0] for call in self.vendor_calls()],
+                         ["BOOM", "BOOM", "U1", "BOOM", "BOOM"])
+        with self.assertRaises(sbc.BridgeCrashedError) as raised:
+            sbc.is_verified_once(lmc, "BOOM", program=PROGRAM, env=self.env)
+        self.assertEqual(raised.exception.exit_code, -signal.SIGSEGV)
+        self.assertEqual(len(self.vendor_calls()), 6)
+
+    def test_a_time_out_kills_the_bridge_and_the_next_request_starts_afresh(
+            self):
+        stuck = self.fifo("stuck.lmc")  # Nobody writes: the vendor blocks.
+        lmc = self.lmc("a.lmc", "verified U1")
+        with self.bridge(timeout=WAIT) as client:
+            client.start()
+            pid = client.pid
+            started = time.monotonic()
+            with self.assertRaises(sbc.BridgeTimeoutError):
+                client.is_verified(stuck, "U1", timeout=0.3)
+            self.assertGreaterEqual(time.monotonic() - started, 0.3)
+            self.assertTrue(process_gone(pid))
+            self.assertEqual(client.is_verified(lmc, "U1").status, "READY")
+            self.assertEqual(client.restarts, 0)
+        with self.assertRaises(sbc.BridgeTimeoutError):
+            sbc.is_verified_once(stuck, "U1", program=PROGRAM, env=self.env,
+                                 timeout=0.3)
+
+
+    def test_a_time_out_starts_when_the_requests_turn_comes(self):
+        slow = self.fifo("slow.lmc")
+        lmc = self.lmc("a.lmc", "verified U1")
+        self.serve(slow, ["verified S\n"], lambda n: time.sleep(1.5) or True)
+        with self.bridge(timeout=WAIT) as client:
+            results = []
+            first = threading.Thread(
+                target=lambda: results.append(client.is_verified(slow, "S")))
+            first.start()
+            while not self.vendor_calls():
+                time.sleep(0.01)
+            # Waits about 1.5 s for its turn, then needs far less than 1 s.
+            result = client.is_verified(lmc, "U1", timeout=1.0)
+            self.assertTrue(result.verified)
+            first.join()
+            self.assertEqual([r.status for r in results], ["READY"])
+            self.assertEqual(client.restarts, 0)
+
+
+class StartFailureTest(BridgeTestCase):
+
+    def test_start_failures_raise_by_exit_code_with_the_bridges_message(self):
+        missing = str(self.dir / "nowhere" / "LMCDLL70.dll")
+        cases = [
+            ({"LMCDLL70_PATH": missing}, sbc.LibraryLoadError, 2,
+             "无法加载 LMCDLL70.dll: " + missing),
+            ({"LMCDLL70_PATH": str(VENDOR_NO_EXPORT)}, sbc.ExportMissingError,
+             3, "LMCDLL70.dll 中没有 IsVerifiedReuseBlock 导出"),
+            ({"ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE": "true"},
+             sbc.PrivateCallDisabledError, 4,
+             "私有 MFC 状态调用未启用；仅完成导出探测"),
+        ]
+        lmc = self.lmc("a.lmc", "verified U1")
+
+        def ask_after_it_ended(client):
+            client.start()
+            wait_until_ended(client.pid)
+            client.is_verified(lmc, "U1")
+
+        for change, error, exit_code, message in cases:
+            env = dict(self.env, **change)
+            runs = {
+                "server": lambda: sbc.StatusBridge(
+                    PROGRAM, env=env, timeout=WAIT).is_verified(lmc, "U1"),
+                "server-idle": lambda: ask_after_it_ended(sbc.StatusBridge(
+                    PROGRAM, env=env, timeout=WAIT)),
+                "server-close": lambda: sbc.StatusBridge(
+                    PROGRAM, env=env, timeout=WAIT).__enter__().close(),
+                "one-shot": lambda: sbc.is_verified_once(
+                    lmc, "U1", program=PROGRAM, env=env, timeout=WAIT),
+            }
+            for mode, run in runs.items():
+                with self.subTest(error=error.__name__, mode=mode):
+                    with self.assertRaises(error) as raised:
+                        run()
+                    self.assertEqual(
+                        (raised.exception.exit_code, raised.exception.message),
+                        (exit_code, message))
+        self.assertEqual(self.vendor_calls(), [])
+
+class ReadmeTest(unittest.TestCase):
+
+    def test_the_usage_example_prints_what_the_readme_says(self):
+        readme = (pathlib.Path(__file__).parent / "README.md").read_text(
+            encoding="utf-8")
+        script = re.search(r"```sh\n(export PATH=.*?\nEOF\n)```", readme,
+                           re.S).group(1)
+        expected = re.search(r"It prints:\n\n```text\n(.*?)```", readme,
+                             re.S).group(1)
+        build = os.path.relpath(PROGRAM.parent, ROOT)
+        if build != "build/dev":
+            # Another build than the README's: point the script at it.
+            script = script.replace(
+                '"$PWD/build/dev/standin/vendor/LMCDLL70.dll"', f'"{VENDOR}"')
+            script = script.replace("$PWD/build/dev", str(PROGRAM.parent))
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith("ORVEK_")}
+        run = subprocess.run(["/bin/sh", "-c", "set -e\n" + script], cwd=ROOT,
+                             env=env, capture_output=True, timeout=60,
+                             check=False)
+        self.assertEqual(run.returncode, 0, run.stderr.decode())
+        self.assertEqual(run.stdout.decode("utf-8"), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()
