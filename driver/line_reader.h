@@ -12,7 +12,8 @@ namespace status_bridge {
 // input without an LF still form a line.
 bool ReadLine(std::istream& in, std::string* line);
 
-// Reads the next request line from standard input, as ReadLine.
+// Reads the next request line from standard input, as ReadLine. A read error
+// counts as the end of the input; exhausted memory ends the process.
 bool ReadRequestLine(std::string* line);
 
 }  // namespace status_bridge

@@ -3,6 +3,7 @@
 // The few operating-system services the bridge needs, one implementation per
 // platform (platform_posix.cpp, platform_win32.cpp), chosen by the build.
 
+#include <cstddef>
 #include <string>
 
 namespace status_bridge {
@@ -62,5 +63,11 @@ ExportAddress FindExport(ModuleHandle module, const char* name);
 
 // Releases a library obtained from LoadLibraryFromWidePath.
 void ReleaseLibrary(ModuleHandle module);
+
+// Reads at most `capacity` bytes of standard input into `buffer` through the
+// C runtime's descriptor 0 (in its text mode), waiting until at least one byte
+// is there. Returns how many bytes were read; 0 at the end of the input and on
+// a read error, which counts as the end.
+size_t ReadStandardInput(char* buffer, size_t capacity);
 
 }  // namespace status_bridge

@@ -1,7 +1,9 @@
 #include "platform/platform.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
@@ -148,5 +150,17 @@ ExportAddress FindExport(ModuleHandle module, const char* name) {
 }
 
 void ReleaseLibrary(ModuleHandle module) { dlclose(module); }
+
+size_t ReadStandardInput(char* buffer, size_t capacity) {
+  for (;;) {
+    ssize_t count = read(STDIN_FILENO, buffer, capacity);
+    if (count >= 0) {
+      return static_cast<size_t>(count);
+    }
+    if (errno != EINTR) {
+      return 0;
+    }
+  }
+}
 
 }  // namespace status_bridge

@@ -52,21 +52,32 @@ struct Spawned {
   int stderr_fd;
 };
 
-// Starts `command` with exactly `env`. Standard output goes to a pipe, or to
-// `stdout_path` when it is given; standard error to a pipe, or to /dev/null
-// when `keep_stderr` is false.
+// Opens `path` for the child's standard stream; throws on failure.
+int OpenForChild(const std::string& path, int flags) {
+  int fd = open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) {
+    throw std::runtime_error("open " + path);
+  }
+  return fd;
+}
+
+// Starts `command` with exactly `env`. Standard input comes from a pipe, or
+// from `options.stdin_path`, or is not open with `options.stdin_closed`.
+// Standard output goes to a pipe, or to `options.stdout_path` when it is
+// given; standard error to a pipe, or to /dev/null when `keep_stderr` is
+// false.
 Spawned Spawn(const std::vector<std::string>& command, const Environment& env,
-              const std::string& stdout_path, bool keep_stderr,
-              unsigned long long address_space_limit) {
+              const RunOptions& options, bool keep_stderr) {
   Pipe in = MakePipe();
   Pipe out = MakePipe();
   Pipe err = MakePipe();
+  int stdin_file = -1;
+  if (!options.stdin_path.empty()) {
+    stdin_file = OpenForChild(options.stdin_path, O_RDONLY);
+  }
   int stdout_file = -1;
-  if (!stdout_path.empty()) {
-    stdout_file = open(stdout_path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (stdout_file < 0) {
-      throw std::runtime_error("open " + stdout_path);
-    }
+  if (!options.stdout_path.empty()) {
+    stdout_file = OpenForChild(options.stdout_path, O_WRONLY);
   }
   int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
 
@@ -90,11 +101,15 @@ Spawned Spawn(const std::vector<std::string>& command, const Environment& env,
     throw std::runtime_error("fork failed");
   }
   if (pid == 0) {
-    ChildDup(in.read_end, 0);
+    if (options.stdin_closed) {
+      close(0);
+    } else {
+      ChildDup(stdin_file >= 0 ? stdin_file : in.read_end, 0);
+    }
     ChildDup(stdout_file >= 0 ? stdout_file : out.write_end, 1);
     ChildDup(keep_stderr ? err.write_end : null_fd, 2);
-    if (address_space_limit != 0) {
-      rlimit limit{address_space_limit, address_space_limit};
+    if (options.address_space_limit != 0) {
+      rlimit limit{options.address_space_limit, options.address_space_limit};
       setrlimit(RLIMIT_AS, &limit);
     }
     signal(SIGPIPE, SIG_DFL);
@@ -104,6 +119,7 @@ Spawned Spawn(const std::vector<std::string>& command, const Environment& env,
   close(in.read_end);
   close(out.write_end);
   close(err.write_end);
+  CloseFd(&stdin_file);
   CloseFd(&stdout_file);
   CloseFd(&null_fd);
   if (!keep_stderr) {
@@ -131,8 +147,7 @@ RunResult Run(const std::vector<std::string>& command, const Environment& env,
               const RunOptions& options) {
   // Writing to a process that has closed its input must fail, not kill us.
   signal(SIGPIPE, SIG_IGN);
-  Spawned child = Spawn(command, env, options.stdout_path, true,
-                        options.address_space_limit);
+  Spawned child = Spawn(command, env, options, true);
   RunResult result;
   int stdin_fd = child.stdin_fd;
   int stdout_fd = child.stdout_fd;
@@ -201,7 +216,7 @@ RunResult Run(const std::vector<std::string>& command, const Environment& env,
 Conversation::Conversation(const std::vector<std::string>& command,
                            const Environment& env) {
   signal(SIGPIPE, SIG_IGN);
-  Spawned child = Spawn(command, env, "", false, 0);
+  Spawned child = Spawn(command, env, RunOptions{}, false);
   pid_ = child.pid;
   stdin_fd_ = child.stdin_fd;
   stdout_fd_ = child.stdout_fd;

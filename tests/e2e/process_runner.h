@@ -18,6 +18,8 @@ struct RunOptions {
   std::vector<std::string> args;  // After the program itself.
   Environment env;                // Added to the target's base environment.
   std::string input;              // Written to standard input, then closed.
+  std::string stdin_path;         // Read standard input from this file instead.
+  bool stdin_closed = false;      // Start with no standard input at all.
   std::string stdout_path;        // Send standard output to this file instead.
   bool close_stdout_at_once = false;  // The reader goes away before any answer.
   unsigned long long address_space_limit = 0;  // Bytes; 0 for none.
