@@ -68,6 +68,15 @@ TEST(ExtractJsonStringTest, YieldsEmptyWhenNoValueCanBeRead) {
   }
 }
 
+TEST(ExtractJsonStringTest, LongValueWithEscapesFarApart) {
+  std::string a(5000, 'a');
+  std::string b(7000, 'b');
+  std::string line = R"({"k":")" + a + R"(\"x\\)" + b + R"(\n"})";
+  EXPECT_EQ(ExtractJsonString(line, "k"), a + "\"x\\" + b + "\n");
+  // An escaped quote does not end the value; with no other, it never ends.
+  EXPECT_EQ(ExtractJsonString(R"({"k":")" + a + R"(\")" + b, "k"), "");
+}
+
 TEST(ExtractJsonStringTest, EachCallSearchesTheWholeLine) {
   std::string line =
       R"({"request_id":"r","lmc_file":"\q","block_name":"U1","op":"is_verified"})";
