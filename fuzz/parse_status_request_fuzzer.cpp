@@ -1,0 +1,182 @@
+// Fuzzes ParseStatusRequest over arbitrary lines, and writes the success and
+// echo lines for what it read. Each must be exactly one line, and a JSON
+// reader must find in it, member by member, the request's values.
+//
+// Input: the request line.
+
+#include <cstddef>
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fuzz/fuzz_input.h"
+#include "protocol/answer_lines.h"
+#include "protocol/extract_json_string.h"
+#include "protocol/status_request.h"
+
+namespace {
+
+using Members = std::vector<std::pair<std::string, std::string>>;
+
+// Standard output, captured for the whole fuzzing run.
+std::stringbuf& Captured() {
+  static std::stringbuf* captured = [] {
+    auto* buffer = new std::stringbuf;
+    std::cout.rdbuf(buffer);
+    return buffer;
+  }();
+  return *captured;
+}
+
+// Returns what `write` sent to standard output.
+template <typename Write>
+std::string Capture(Write write) {
+  Captured().str("");
+  write();
+  return Captured().str();
+}
+
+// Reads the JSON string that starts at line[*pos] (a quote) into `value` and
+// moves *pos past it. Any byte but the quote and the backslash stands for
+// itself, as the answer writer leaves it.
+bool ReadString(const std::string& line, size_t* pos, std::string* value) {
+  if (*pos >= line.size() || line[*pos] != '"') {
+    return false;
+  }
+  value->clear();
+  for (size_t i = *pos + 1; i < line.size(); ++i) {
+    if (line[i] == '"') {
+      *pos = i + 1;
+      return true;
+    }
+    if (line[i] != '\\') {
+      value->push_back(line[i]);
+      continue;
+    }
+    if (++i == line.size()) {
+      return false;
+    }
+    switch (line[i]) {
+      case '"':
+      case '\\':
+      case '/':
+        value->push_back(line[i]);
+        break;
+      case 'n':
+        value->push_back('\n');
+        break;
+      case 'r':
+        value->push_back('\r');
+        break;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+// Reads `line` as one object {"key":value,...} whose values are strings or
+// bare words; false when it is not one.
+bool ReadMembers(const std::string& line, Members* members) {
+  if (line.size() < 2 || line.front() != '{' || line.back() != '}') {
+    return false;
+  }
+  size_t pos = 1;
+  for (;;) {
+    std::string key;
+    std::string value;
+    if (!ReadString(line, &pos, &key) || pos >= line.size() ||
+        line[pos] != ':') {
+      return false;
+    }
+    ++pos;
+    if (pos < line.size() && line[pos] == '"') {
+      if (!ReadString(line, &pos, &value)) {
+        return false;
+      }
+    } else {
+      while (pos < line.size() && line[pos] != ',' && line[pos] != '}') {
+        value.push_back(line[pos++]);
+      }
+    }
+    members->emplace_back(key, value);
+    if (pos + 1 == line.size()) {
+      return line[pos] == '}';
+    }
+    if (line[pos] != ',') {
+      return false;
+    }
+    ++pos;
+  }
+}
+
+// Checks that `written` is one line holding exactly `expected`.
+void CheckAnswer(const std::string& written, const Members& expected,
+                 const char* what) {
+  if (written.empty() || written.back() != '\n' ||
+      written.find_first_of("\r\n") != written.size() - 1) {
+    fuzz::Fail(what);
+  }
+  Members members;
+  if (!ReadMembers(written.substr(0, written.size() - 1), &members) ||
+      members != expected) {
+    fuzz::Fail(what);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string line(reinterpret_cast<const char*>(data), size);
+  status_bridge::StatusRequest request{"stale", "stale", "stale", "stale"};
+  bool valid = status_bridge::ParseStatusRequest(line, &request);
+
+  const struct {
+    const char* key;
+    const std::string& value;
+  } fields[] = {{"request_id", request.request_id},
+                {"lmc_file", request.lmc_file},
+                {"block_name", request.block_name},
+                {"block_type", request.block_type}};
+  for (const auto& field : fields) {
+    if (status_bridge::ExtractJsonString(line, field.key) != field.value) {
+      fuzz::Fail("a field is not what the extractor reads for its key");
+    }
+  }
+  bool expected = status_bridge::ExtractJsonString(line, "op") ==
+                      "is_verified" &&
+                  !request.request_id.empty() && !request.lmc_file.empty() &&
+                  !request.block_name.empty();
+  if (valid != expected) {
+    fuzz::Fail("the verdict does not follow from the fields");
+  }
+
+  for (bool verified : {false, true}) {
+    std::string written = Capture([&] {
+      status_bridge::WriteSuccessLine(request.request_id, request.block_name,
+                                      request.lmc_file, verified);
+    });
+    CheckAnswer(written,
+                {{"ok", "true"},
+                 {"request_id", request.request_id},
+                 {"block_name", request.block_name},
+                 {"lmc_file", request.lmc_file},
+                 {"status", verified ? "READY" : "PENDING"},
+                 {"source", "IsVerifiedReuseBlock"},
+                 {"raw_status", verified ? "1" : "0"}},
+                "the success line does not hold the request's values");
+  }
+  std::string echo = Capture([&] {
+    status_bridge::WriteEchoLine(request.request_id, request.lmc_file,
+                                 request.block_name);
+  });
+  CheckAnswer(echo,
+              {{"request_id", request.request_id},
+               {"lmc_file", request.lmc_file},
+               {"block_name", request.block_name}},
+              "the echo line does not hold the request's values");
+  return 0;
+}
