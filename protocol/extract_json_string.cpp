@@ -37,47 +37,37 @@ const char* Find(const char* from, const char* end, char byte) {
   return found == nullptr ? end : static_cast<const char*>(found);
 }
 
-// The first occurrence of `"<key>"` in [begin, end), or `end`. Every
-// occurrence begins with a quote, so the quotes are tried in order.
-const char* FindQuotedKey(const char* begin, const char* end, const char* key,
-                          size_t key_length) {
-  for (const char* quote = Find(begin, end, '"'); quote != end;
-       quote = Find(quote + 1, end, '"')) {
-    if (static_cast<size_t>(end - quote) >= key_length + 2 &&
-        std::memcmp(quote + 1, key, key_length) == 0 &&
-        quote[key_length + 1] == '"') {
-      return quote;
-    }
-  }
-  return end;
+// Whether `"<key>"` starts at `quote`, which points at a quote before `end`.
+bool QuotedKeyAt(const char* quote, const char* end, const char* key,
+                 size_t key_length) {
+  return static_cast<size_t>(end - quote) >= key_length + 2 &&
+         std::memcmp(quote + 1, key, key_length) == 0 &&
+         quote[key_length + 1] == '"';
 }
 
-}  // namespace
-
-std::string ExtractJsonString(const std::string& line, const char* key) {
-  // Searched in place with memchr: no copy of the pattern, and each stretch
-  // of the line is scanned a bounded number of times however long it is.
-  const char* end = line.data() + line.size();
-  size_t key_length = std::strlen(key);
-  const char* key_at = FindQuotedKey(line.data(), end, key, key_length);
-  if (key_at == end) {
-    return std::string();
-  }
-  const char* colon = Find(key_at + key_length + 2, end, ':');
+// Sets `value` to the decoded JSON string that follows the next colon after
+// `from`, or empties it when there is none or it cannot be read.
+void DecodeValueAfter(const char* from, const char* end, std::string* value) {
+  value->clear();
+  const char* colon = Find(from, end, ':');
   if (colon == end) {
-    return std::string();
+    return;
   }
   const char* open_quote = Find(colon + 1, end, '"');
   if (open_quote == end) {
-    return std::string();
+    return;
   }
-
-  std::string value;
   const char* pos = open_quote + 1;
   // The next quote and the next backslash at or after `pos`; each is looked
-  // for again only once `pos` has passed it.
+  // for again only once `pos` has passed it, so no byte is scanned twice.
   const char* next_quote = Find(pos, end, '"');
   const char* next_backslash = Find(pos, end, '\\');
+  // The value's text runs at least to the next quote, as it ends at an
+  // unescaped one: reserving that much never exceeds the raw text, and a value
+  // without an escaped quote then grows no more.
+  if (next_quote != end) {
+    value->reserve(static_cast<size_t>(next_quote - pos));
+  }
   for (;;) {
     if (next_quote < pos) {
       next_quote = Find(pos, end, '"');
@@ -86,25 +76,79 @@ std::string ExtractJsonString(const std::string& line, const char* key) {
       next_backslash = Find(pos, end, '\\');
     }
     // Copy the plain run up to the next quote or backslash in one piece.
-    const char* special = next_quote < next_backslash ? next_quote
-                                                      : next_backslash;
+    const char* special =
+        next_quote < next_backslash ? next_quote : next_backslash;
     if (special == end) {
-      return std::string();  // The line ends inside the value.
+      value->clear();  // The line ends inside the value.
+      return;
     }
-    value.append(pos, static_cast<size_t>(special - pos));
+    value->append(pos, static_cast<size_t>(special - pos));
     if (*special == '"') {
-      return value;
+      return;
     }
-    if (special + 1 == end) {
-      return std::string();  // A backslash as the line's last byte.
-    }
-    int decoded = DecodeEscape(special[1]);
+    int decoded = special + 1 == end ? -1 : DecodeEscape(special[1]);
     if (decoded < 0) {
-      return std::string();
+      value->clear();  // A backslash as the last byte, or a foreign escape.
+      return;
     }
-    value.push_back(static_cast<char>(decoded));
+    value->push_back(static_cast<char>(decoded));
     pos = special + 2;
   }
+}
+
+}  // namespace
+
+void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
+                        size_t count) {
+  constexpr size_t kGroup = 8;  // Keys handled in one walk: one bit each.
+  for (; count > kGroup; fields += kGroup, count -= kGroup) {
+    ExtractJsonStrings(line, fields, kGroup);
+  }
+  const char* end = line.data() + line.size();
+  // Every occurrence of `"<key>"` begins with a quote, so one walk over the
+  // quotes finds the first occurrence of every key. At each quote only the
+  // keys whose first byte follows it are compared.
+  unsigned char keys_by_first_byte[256] = {};
+  const char* key_at[kGroup];
+  size_t key_length[kGroup];
+  unsigned missing = 0;
+  for (size_t i = 0; i < count; ++i) {
+    key_at[i] = end;
+    key_length[i] = std::strlen(fields[i].key);
+    // An empty key is the pattern "", whose second byte is a quote.
+    char first = key_length[i] == 0 ? '"' : fields[i].key[0];
+    keys_by_first_byte[static_cast<unsigned char>(first)] |= 1u << i;
+    missing |= 1u << i;
+  }
+  for (const char* quote = Find(line.data(), end, '"');
+       quote != end && missing != 0; quote = Find(quote + 1, end, '"')) {
+    if (quote + 1 == end) {
+      break;
+    }
+    unsigned candidates =
+        keys_by_first_byte[static_cast<unsigned char>(quote[1])] & missing;
+    for (size_t i = 0; candidates != 0; ++i, candidates >>= 1) {
+      if ((candidates & 1u) != 0 &&
+          QuotedKeyAt(quote, end, fields[i].key, key_length[i])) {
+        key_at[i] = quote;
+        missing &= ~(1u << i);
+      }
+    }
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (key_at[i] == end) {
+      fields[i].value->clear();
+    } else {
+      DecodeValueAfter(key_at[i] + key_length[i] + 2, end, fields[i].value);
+    }
+  }
+}
+
+std::string ExtractJsonString(const std::string& line, const char* key) {
+  std::string value;
+  JsonStringField field{key, &value};
+  ExtractJsonStrings(line, &field, 1);
+  return value;
 }
 
 }  // namespace status_bridge

@@ -85,5 +85,35 @@ TEST(ExtractJsonStringTest, EachCallSearchesTheWholeLine) {
   EXPECT_EQ(ExtractJsonString(line, "request_id"), "r");
 }
 
+TEST(ExtractJsonStringsTest, EachValueAsASingleReadGivesIt) {
+  // Keys that share first bytes, one that is part of another, an empty one,
+  // and more keys than one walk over the line takes.
+  const char* keys[] = {"op",  "block_name", "block_type", "block", "k",
+                        "",    "lmc_file",   "request_id", "x",     "name",
+                        "kk"};
+  const std::string lines[] = {
+      R"({"op":"is_verified","request_id":"42","lmc_file":"D:\\a.lmc","block_name":"U1","block_type":"RUL"})",
+      R"({"block_type":"x","block_name":"y\"z","op":"k","":"empty","kk":"1"})",
+      R"({"k":"\u0041","k":"ok","x":"\n"})",
+      R"("block":"b" "name":"n")",
+      R"({"request_id":"block_name","block_name":"late")",
+      "",
+  };
+  constexpr size_t kCount = sizeof(keys) / sizeof(keys[0]);
+  for (const std::string& line : lines) {
+    std::string values[kCount];
+    JsonStringField fields[kCount];
+    for (size_t i = 0; i < kCount; ++i) {
+      values[i] = "stale value from an earlier line";
+      fields[i] = JsonStringField{keys[i], &values[i]};
+    }
+    ExtractJsonStrings(line, fields, kCount);
+    for (size_t i = 0; i < kCount; ++i) {
+      EXPECT_EQ(values[i], ExtractJsonString(line, keys[i]))
+          << "line: " << line << " key: " << keys[i];
+    }
+  }
+}
+
 }  // namespace
 }  // namespace status_bridge

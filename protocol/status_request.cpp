@@ -5,11 +5,13 @@
 namespace status_bridge {
 
 bool ParseStatusRequest(const std::string& line, StatusRequest* request) {
-  std::string op = ExtractJsonString(line, "op");
-  request->lmc_file = ExtractJsonString(line, "lmc_file");
-  request->block_name = ExtractJsonString(line, "block_name");
-  request->block_type = ExtractJsonString(line, "block_type");
-  request->request_id = ExtractJsonString(line, "request_id");
+  std::string op;
+  JsonStringField fields[] = {{"op", &op},
+                              {"request_id", &request->request_id},
+                              {"lmc_file", &request->lmc_file},
+                              {"block_name", &request->block_name},
+                              {"block_type", &request->block_type}};
+  ExtractJsonStrings(line, fields, sizeof(fields) / sizeof(fields[0]));
   return op == "is_verified" && !request->request_id.empty() &&
          !request->lmc_file.empty() && !request->block_name.empty();
 }
