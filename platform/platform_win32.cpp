@@ -1,0 +1,113 @@
+#include "platform/platform.h"
+
+// libstdc++ defines NOMINMAX itself on mingw; MSVC's headers do not.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <exception>
+
+namespace status_bridge {
+
+const char kVendorLibraryBelowHome[] = "\\common\\win32\\lib\\LMCDLL70.dll";
+
+// The C runtime's text mode turns each CR LF into LF before the reader sees
+// it; a CR that reaches the reader is an ordinary byte of the line.
+const bool kLineReaderDropsCrBeforeLf = false;
+
+namespace {
+
+// MultiByteToWideChar's code page for UTF-8 (CP_UTF8).
+constexpr UINT kUtf8CodePage = 65001;
+
+// The status of an abnormal end: "no memory" (STATUS_NO_MEMORY), which no
+// caller can take for an exit code of the bridge. abort() would end the
+// process with 3, the code of a missing export.
+constexpr UINT kAbnormalEndStatus = 0xC0000017;
+
+}  // namespace
+
+void PrepareProcess() {
+  // First thing: an access violation inside the vendor library must end the
+  // process at once. With the default error mode Windows may hold the dying
+  // process behind an error-reporting dialog, and the caller, waiting for an
+  // answer or for the end of the process, would wait forever.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
+               SEM_NOOPENFILEERRORBOX);
+  std::set_terminate(EndProcessAbnormally);
+}
+
+void EndProcessAbnormally() {
+  TerminateProcess(GetCurrentProcess(), kAbnormalEndStatus);
+  // Not reached: terminating the own process does not return.
+  ExitProcess(kAbnormalEndStatus);
+}
+
+std::string ReadPathVariable(const char* name) {
+  // The value is read from the wide environment and turned into UTF-8 here,
+  // because everything after this treats the path as UTF-8 bytes (it is
+  // converted with Utf8ToWide for the load, and the load-failure line carries
+  // it). The narrow environment holds the value in the ANSI code page
+  // instead: on a Chinese Windows that is GBK, elsewhere characters outside
+  // the code page become '?'. A vendor installation under a folder with a
+  // non-ASCII name would then fail to load, and the error line would carry
+  // bytes that are not UTF-8. For ASCII values both reads agree.
+  std::wstring wide_name(name, name + std::strlen(name));  // Names are ASCII.
+  const wchar_t* value = _wgetenv(wide_name.c_str());
+  if (value == nullptr || *value == L'\0') {
+    return std::string();
+  }
+  int wide_length = static_cast<int>(std::wcslen(value));
+  int size = WideCharToMultiByte(kUtf8CodePage, 0, value, wide_length, nullptr,
+                                 0, nullptr, nullptr);
+  if (size <= 0) {
+    return std::string();
+  }
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(kUtf8CodePage, 0, value, wide_length, &bytes[0], size,
+                      nullptr, nullptr);
+  return bytes;
+}
+
+int ConvertUtf8ToWide(const char* bytes, int byte_count, wchar_t* out,
+                      int out_size) {
+  return MultiByteToWideChar(kUtf8CodePage, 0, bytes, byte_count, out,
+                             out_size);
+}
+
+ModuleHandle LoadLibraryFromWidePath(const std::wstring& path) {
+  // Plain LoadLibraryW: the default search order applies to a bare name and
+  // to the library's own dependencies.
+  return LoadLibraryW(path.c_str());
+}
+
+std::string ExportSymbolName(const char* name) {
+  // A PE export table carries the MSVC-decorated name as it stands.
+  return std::string(name);
+}
+
+ExportAddress FindExport(ModuleHandle module, const char* name) {
+  return ExportAs<ExportAddress>(GetProcAddress(
+      static_cast<HMODULE>(module), ExportSymbolName(name).c_str()));
+}
+
+void ReleaseLibrary(ModuleHandle module) {
+  FreeLibrary(static_cast<HMODULE>(module));
+}
+
+size_t ReadStandardInput(char* buffer, size_t capacity) {
+  // _read applies the text mode of descriptor 0: CR LF arrives as LF.
+  unsigned count = static_cast<unsigned>(std::min<size_t>(capacity, INT_MAX));
+  int read = _read(0, buffer, count);
+  return read > 0 ? static_cast<size_t>(read) : 0;
+}
+
+}  // namespace status_bridge
