@@ -20,6 +20,10 @@
 
 namespace standin {
 
+// The MSVC-ABI build of the stand-in (vendor_export_msvc.cpp) differs in two
+// outcomes: "verified-2" returns true, since its export returns a C++ bool,
+// and the two throw outcomes raise the structured exception of an MSVC C++
+// throw (0xE06D7363), which no mingw-built caller can catch.
 enum class Outcome {
   kNotVerified,  // "not-verified": the export returns false.
   kVerified,     // "verified": the export returns true (the byte 1).

@@ -1,0 +1,88 @@
+# The stand-in vendor libraries of the Windows build, each in a folder of its
+# own, never beside status-bridge.exe (a bare-name load searches the program's
+# folder first):
+#
+# standin/vendor-msvc/LMCDLL70.dll      built for the MSVC ABI by clang and
+#                                       lld-link, with the vendor's signature;
+#                                       answers, logs, crashes, and raises an
+#                                       MSVC exception for the throw rules.
+# standin/vendor-mingw/LMCDLL70.dll     built by mingw from vendor_export.cpp;
+#                                       its throw rules throw mingw exceptions
+#                                       that the bridge can catch.
+# standin/vendor-without-export/...     built by mingw, without the export.
+
+find_program(STANDIN_CLANG NAMES clang clang-14 REQUIRED)
+find_program(STANDIN_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+find_program(STANDIN_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+find_program(STANDIN_LLVM_NM NAMES llvm-nm llvm-nm-14 REQUIRED)
+
+set(msvc_dir ${PROJECT_BINARY_DIR}/standin/vendor-msvc)
+set(msvc_work ${CMAKE_CURRENT_BINARY_DIR}/windows/msvc)
+set(msvc_dll ${msvc_dir}/LMCDLL70.dll)
+set(msvc_flags
+  --target=i686-pc-windows-msvc -std=c++17 -O1 -fno-exceptions -fno-rtti
+  -ffreestanding -nostdlibinc -Wall -Wextra -Werror -I${PROJECT_SOURCE_DIR})
+
+set(msvc_objects)
+foreach(source vendor_export_msvc lmc_rules)
+  add_custom_command(
+    OUTPUT ${msvc_work}/${source}.obj
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_work}
+    COMMAND ${STANDIN_CLANG} ${msvc_flags} -c
+            ${PROJECT_SOURCE_DIR}/standin/vendor/${source}.cpp
+            -o ${msvc_work}/${source}.obj
+    DEPENDS ${PROJECT_SOURCE_DIR}/standin/vendor/${source}.cpp
+            ${PROJECT_SOURCE_DIR}/standin/vendor/lmc_rules.h
+            ${PROJECT_SOURCE_DIR}/standin/cstring_runtime/standin_cstring.h
+    COMMENT "Compiling ${source}.cpp for the MSVC ABI"
+    VERBATIM)
+  list(APPEND msvc_objects ${msvc_work}/${source}.obj)
+endforeach()
+
+add_custom_command(
+  OUTPUT ${msvc_work}/kernel32.lib
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_work}
+  COMMAND ${STANDIN_LLVM_DLLTOOL} -m i386 -k
+          -d ${CMAKE_CURRENT_LIST_DIR}/kernel32.def -l ${msvc_work}/kernel32.lib
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/kernel32.def
+  COMMENT "Making the kernel32 import library"
+  VERBATIM)
+add_custom_command(
+  OUTPUT ${msvc_work}/standin_cstring.lib
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_work}
+  COMMAND ${STANDIN_LLVM_DLLTOOL} -m i386 -D $<TARGET_FILE_NAME:standin_cstring>
+          -d ${CMAKE_CURRENT_LIST_DIR}/standin_cstring.def
+          -l ${msvc_work}/standin_cstring.lib
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/standin_cstring.def
+  COMMENT "Making the stand-in string runtime's import library"
+  VERBATIM)
+
+add_custom_command(
+  OUTPUT ${msvc_dll}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_dir}
+  COMMAND ${STANDIN_LLD_LINK} /dll /nodefaultlib /entry:_DllMainCRTStartup
+          /implib:${msvc_work}/LMCDLL70.lib /out:${msvc_dll}
+          ${msvc_objects} ${msvc_work}/kernel32.lib ${msvc_work}/standin_cstring.lib
+  DEPENDS ${msvc_objects} ${msvc_work}/kernel32.lib ${msvc_work}/standin_cstring.lib
+  COMMENT "Linking the MSVC-ABI stand-in vendor library"
+  VERBATIM)
+add_custom_target(standin_vendor_msvc ALL DEPENDS ${msvc_dll})
+set_property(GLOBAL PROPERTY STATUS_BRIDGE_MSVC_ABI_VENDOR ${msvc_dll})
+
+# The mingw stand-in exports its function under the decorated name that the
+# MSVC-ABI compiler derived above, read from that object file.
+set(export_def ${CMAKE_CURRENT_BINARY_DIR}/windows/vendor_export_alias.def)
+add_custom_command(
+  OUTPUT ${export_def}
+  COMMAND ${CMAKE_COMMAND} -DNM=${STANDIN_LLVM_NM}
+          -DOBJECT=${msvc_work}/vendor_export_msvc.obj -DOUTPUT=${export_def}
+          -P ${CMAKE_CURRENT_LIST_DIR}/write_export_def.cmake
+  DEPENDS ${msvc_work}/vendor_export_msvc.obj
+          ${CMAKE_CURRENT_LIST_DIR}/write_export_def.cmake
+  COMMENT "Writing the mingw stand-in's export definition"
+  VERBATIM)
+add_custom_target(standin_export_def DEPENDS ${export_def})
+
+add_standin_vendor(standin_vendor_mingw standin/vendor-mingw EXPORT_ALIAS ${export_def})
+add_dependencies(standin_vendor_mingw standin_export_def)
+add_standin_vendor(standin_vendor_no_export standin/vendor-without-export)

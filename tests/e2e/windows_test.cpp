@@ -1,0 +1,242 @@
+// What only the Windows build shows: the C runtime's text-mode streams, the
+// wide environment, backslash paths, the MSVC-ABI vendor library and how
+// vendor exceptions and crashes end a run. Run against the Windows build
+// (under Wine); every other target skips these tests.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+constexpr char kProbeLine[] =
+    R"({"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReuseBlock"})";
+constexpr char kLoadFailed[] = "无法加载 LMCDLL70.dll: ";
+constexpr char kInvalidRequest[] =
+    "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
+constexpr char kMissingRequest[] = "缺少 JSON 请求";
+constexpr char kEmptyRequest[] = "空请求";
+
+// The rules of the stand-in LMC file used here.
+constexpr char kRules[] =
+    "verified U1\n"
+    "not-verified U2\n"
+    "throw-class U3\n"
+    "crash U5\n"
+    "verified-2 U6\n"
+    "verified \xE5\x9D\x97-1\n";  // 块-1
+
+// `err` without the notice that Wine itself writes to standard error when a
+// program dies of an unhandled exception; Windows writes none.
+std::string WithoutWineNotice(const std::string& err) {
+  return err.substr(0, err.find("wine: Unhandled "));
+}
+
+class WindowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!GetTarget().windows) {
+      GTEST_SKIP() << "the bridge under test is not a Windows program";
+    }
+    lmc_ = TargetPath(dir_.Write("a.lmc", kRules));
+  }
+
+  ScratchDir dir_;
+  std::string lmc_;
+};
+
+// Requests ended by CR LF arrive without the CR; every LF that the bridge
+// writes, on standard output and on standard error alike, leaves as CR LF.
+// A CR that is not directly followed by LF stays in the line.
+TEST_F(WindowsTest, TextModeStreamsTranslateLineEnds) {
+  std::string request = Request("1", lmc_, "U1");
+  request.insert(request.size() - 1, "\r");
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    std::string input;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {"server",
+       {"--server"},
+       request + "\r\n" + "\r\r\n",
+       SuccessLine("1", "U1", lmc_, true) + "\r\n" + ErrorLine(kEmptyRequest) +
+           "\r\n" + ErrorLine(kInvalidRequest) + "\r\n",
+       "[status-bridge] starting\r\n[status-bridge] dll-loaded\r\n"
+       "[status-bridge] export-found\r\n[status-bridge] server-ready\r\n"
+       "[status-bridge] calling-status-function\r\n"
+       "[status-bridge] status-function-returned\r\n"
+       "[status-bridge] cstring-scope-ended\r\n"
+       "[status-bridge] server-eof\r\n"},
+      {"lone CR inside a value",
+       {"--codec-test"},
+       "{\"request_id\":\"1\r2\",\"lmc_file\":\"a\",\"block_name\":\"b\"}\r\n",
+       "{\"request_id\":\"1\\r2\",\"lmc_file\":\"a\",\"block_name\":\"b\"}\r\n",
+       ""},
+  };
+  for (const Case& c : cases) {
+    RunResult run = RunBridge(c.args, VendorEnv(true), c.input);
+    EXPECT_EQ(run.out, c.out) << c.what;
+    EXPECT_EQ(run.err, c.err) << c.what;
+    EXPECT_EQ(run.exit_code, 0) << c.what;
+  }
+}
+
+// In text mode the C runtime reads a 0x1A byte (Ctrl+Z) on standard input as
+// the end of the input: the bytes before it still form a line, everything
+// from it on is never read.
+TEST_F(WindowsTest, CtrlZEndsTheInput) {
+  const std::string valid = Request("1", lmc_, "U1");
+  const std::string answer = SuccessLine("1", "U1", lmc_, true);
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    std::string input;
+    std::string out;
+    int exit_code;
+  } cases[] = {
+      {"inside the only line: the rest of it is lost",
+       {"--codec-test"},
+       "{\"request_id\":\"1\",\"lmc_file\":\"a\x1A\",\"block_name\":\"b\"}\n",
+       "",
+       6},
+      {"before the first line: no line at all",
+       {},
+       "\x1A" + valid,
+       Lines({ErrorLine(kMissingRequest)}),
+       5},
+      {"between requests: the server sees the end",
+       {"--server"},
+       valid + "\x1A\n" + valid,
+       Lines({answer}),
+       0},
+      {"ending a line without LF",
+       {},
+       valid.substr(0, valid.size() - 1) + "\x1A",
+       Lines({answer}),
+       0},
+  };
+  for (const Case& c : cases) {
+    RunResult run = RunBridge(c.args, VendorEnv(), c.input);
+    EXPECT_EQ(run.out, c.out) << c.what;
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.what;
+  }
+}
+
+// The library path is read from the wide environment and carried as UTF-8.
+// Read through the narrow environment instead, a folder named 工具 arrives in
+// the ANSI code page: under Wine (code page 1252) as "??", the bytes 3F 3F,
+// so the load below would fail and the error line would name "??".
+TEST_F(WindowsTest, NonAsciiFolderFromTheWideEnvironment) {
+  const std::string folder = dir_.Path("\xE5\xB7\xA5\xE5\x85\xB7");  // 工具
+  const std::string lib = folder + "/common/win32/lib";
+  std::filesystem::create_directories(lib);
+  std::filesystem::copy_file(GetTarget().vendor_library, lib + "/LMCDLL70.dll");
+  const std::string missing = TargetPath(folder + "/missing.dll");
+  struct Case {
+    const char* what;
+    Environment env;
+    std::string out;
+    int exit_code;
+  } cases[] = {
+      {"SDD_HOME", {{"SDD_HOME", TargetPath(folder)}}, Lines({kProbeLine}), 0},
+      {"LMCDLL70_PATH",
+       {{"LMCDLL70_PATH", TargetPath(lib + "/LMCDLL70.dll")}},
+       Lines({kProbeLine}),
+       0},
+      {"load failure names the path in UTF-8",
+       {{"LMCDLL70_PATH", missing}},
+       Lines({ErrorLine(kLoadFailed + missing)}),
+       2},
+  };
+  for (const Case& c : cases) {
+    RunResult run = RunBridge({"--probe-only"}, c.env, "");
+    EXPECT_EQ(run.out, c.out) << c.what;
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.what;
+  }
+}
+
+// SDD_HOME is joined to the library's place below it as written: a trailing
+// backslash is kept and doubles the separator.
+TEST_F(WindowsTest, BackslashSddHomeForms) {
+  struct Case {
+    std::string sdd_home;
+    std::string path;
+  } cases[] = {
+      {"D:\\tools\\", "D:\\tools\\\\common\\win32\\lib\\LMCDLL70.dll"},
+      {"D:\\tools", "D:\\tools\\common\\win32\\lib\\LMCDLL70.dll"},
+  };
+  for (const Case& c : cases) {
+    RunResult run = RunBridge({"--probe-only"}, {{"SDD_HOME", c.sdd_home}}, "");
+    EXPECT_EQ(run.out, Lines({ErrorLine(kLoadFailed + c.path)})) << c.sdd_home;
+    EXPECT_EQ(run.exit_code, 2) << c.sdd_home;
+  }
+}
+
+// Through the MSVC-ABI export: the block-name string built in the argument
+// slot and the LMC-file string by reference arrive intact (the stand-in logs
+// what it received), whatever their length or bytes.
+TEST_F(WindowsTest, MsvcAbiExportReceivesTheStringsIntact) {
+  const std::string log = dir_.Path("calls.log");
+  const std::string long_name(5000, 'L');
+  const std::string chinese = "\xE5\x9D\x97-1";  // 块-1
+  Environment env = VendorEnv();
+  env.emplace_back(kVendorLog, TargetPath(log));
+  RunResult run = RunBridge({"--server"}, env,
+                            Request("a", lmc_, chinese, "RUL") +
+                                Request("b", lmc_, long_name, "7") +
+                                Request("c", lmc_, "U6", "-3"));
+  EXPECT_EQ(run.out, Lines({SuccessLine("a", chinese, lmc_, true),
+                            SuccessLine("b", long_name, lmc_, false),
+                            // A C++ bool cannot carry the byte 2: true.
+                            SuccessLine("c", "U6", lmc_, true)}));
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(ReadFile(log), "name=%E5%9D%97-1 type=1 lmc=" + lmc_ + "\n" +
+                               "name=" + long_name + " type=7 lmc=" + lmc_ +
+                               "\n" + "name=U6 type=-3 lmc=" + lmc_ + "\n");
+}
+
+// Any non-zero result byte reads as verified: the mingw stand-in returns 2.
+TEST_F(WindowsTest, MingwExportsByteTwoReadsAsVerified) {
+  RunResult run = RunBridge({}, ThrowingVendorEnv(), Request("1", lmc_, "U6"));
+  EXPECT_EQ(run.out, Lines({SuccessLine("1", "U6", lmc_, true)}));
+  EXPECT_EQ(run.exit_code, 0);
+}
+
+// What no handler of the bridge catches ends the process at once, with no
+// answer, no crash report and no dialog to wait on: an access violation in
+// the vendor library, and an MSVC C++ exception (code 0xE06D7363), which the
+// mingw build's handlers cannot see (only the MSVC build can catch it). Wine
+// passes on the low byte of the status alone.
+TEST_F(WindowsTest, UncaughtVendorFaultsEndTheRunWithoutAnAnswer) {
+  struct Case {
+    const char* block_name;
+    int exit_code;
+  } cases[] = {
+      {"U5", 0xC0000005 & 0xFF},  // STATUS_ACCESS_VIOLATION
+      {"U3", 0xE06D7363 & 0xFF},  // An MSVC C++ throw.
+  };
+  for (const Case& c : cases) {
+    RunResult run =
+        RunBridge({"--server"}, VendorEnv(true),
+                  Request("1", lmc_, "U1") + Request("2", lmc_, c.block_name) +
+                      Request("3", lmc_, "U1"));
+    EXPECT_EQ(run.out, Lines({SuccessLine("1", "U1", lmc_, true)}))
+        << c.block_name;
+    EXPECT_EQ(WithoutWineNotice(run.err),
+              TraceOf({"starting", "dll-loaded", "export-found", "server-ready",
+                       "calling-status-function", "status-function-returned",
+                       "cstring-scope-ended", "calling-status-function"}))
+        << c.block_name;
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.block_name;
+  }
+}
+
+}  // namespace
+}  // namespace e2e
