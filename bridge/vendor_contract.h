@@ -21,6 +21,11 @@ inline constexpr char kIsVerifiedReuseBlockExportName[] =
 #if defined(_MSC_VER)
 // Production build: the shared MFC runtime's own string class. Not compiled
 // by the project's own builds, which have no MFC.
+#if !defined(_AFXDLL)
+// The export takes the shared MFC runtime's CStringT (StrTraitMFC_DLL, as its
+// decorated name says); without _AFXDLL, CStringA is the static MFC's class.
+#error "Build with the shared MFC runtime (CMAKE_MFC_FLAG 2, defines _AFXDLL)"
+#endif
 #include <afxstr.h>
 
 namespace reusableBlocks {
@@ -30,6 +35,8 @@ enum eReuseBlockType : int {};
 namespace status_bridge {
 
 using VendorCString = CStringA;
+static_assert(sizeof(CStringA) == 4,
+              "a 32-bit build: CStringA fills one 4-byte argument slot");
 using IsVerifiedReuseBlockFn = bool(__cdecl*)(CStringA,
                                               reusableBlocks::eReuseBlockType,
                                               const CStringA&);
