@@ -25,12 +25,12 @@ std::int32_t MapBlockType(const std::string& text) {
   }
 }
 
-void RunStatusQuery(const std::string& line, IsVerifiedReuseBlockFn fn) {
-  StatusRequest request;
-  if (!ParseStatusRequest(line, &request)) {
-    WriteErrorLine(kInvalidRequestMessage);
-    return;
-  }
+namespace {
+
+// Answers the valid `request` with `fn`: writes the success line, or an
+// error line for whatever is thrown.
+void AnswerStatusRequest(const StatusRequest& request,
+                         IsVerifiedReuseBlockFn fn) {
   // Whatever is thrown from here on, by the string runtime, the export or the
   // answer writer, becomes one error line. The strings that exist are
   // destroyed by unwinding, the LMC-file string first; the by-value copy
@@ -53,6 +53,17 @@ void RunStatusQuery(const std::string& line, IsVerifiedReuseBlockFn fn) {
   }
 }
 
+}  // namespace
+
+void RunStatusQuery(const std::string& line, IsVerifiedReuseBlockFn fn) {
+  StatusRequest request;
+  if (!ParseStatusRequest(line, &request)) {
+    WriteErrorLine(kInvalidRequestMessage);
+    return;
+  }
+  AnswerStatusRequest(request, fn);
+}
+
 int RunOneShot(ModuleHandle module, IsVerifiedReuseBlockFn fn) {
   Trace("waiting-for-request");
   std::string line;
@@ -68,7 +79,11 @@ int RunOneShot(ModuleHandle module, IsVerifiedReuseBlockFn fn) {
     WriteErrorLine(kInvalidRequestMessage);
     return kExitInvalidRequest;
   }
-  RunStatusQuery(line, fn);
+  // The line is parsed once: a second parse would only repeat the verdict,
+  // and for a long line it would cost another copy of every field. Its
+  // fields now live in `request`, so the line's memory goes before the call.
+  std::string().swap(line);
+  AnswerStatusRequest(request, fn);
   return kExitOk;
 }
 
