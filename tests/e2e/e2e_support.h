@@ -16,6 +16,21 @@ inline constexpr char kTraceOn[] = "ORVEK_STATUS_BRIDGE_TRACE";
 inline constexpr char kAllowPrivate[] = "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE";
 inline constexpr char kVendorLog[] = "ORVEK_STANDIN_VENDOR_LOG";
 
+// True when the suite, and with it the native bridge it runs, is built with
+// AddressSanitizer, which keeps freed memory in quarantine for a while and
+// reserves terabytes of address space for its shadow.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+
 // A fresh folder for one test's files, removed with everything in it.
 class ScratchDir {
  public:
