@@ -109,8 +109,8 @@ void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
   // quotes finds the first occurrence of every key. At each quote only the
   // keys whose first byte follows it are compared.
   unsigned char keys_by_first_byte[256] = {};
-  const char* key_at[kGroup];
-  size_t key_length[kGroup];
+  const char* key_at[kGroup] = {};
+  size_t key_length[kGroup] = {};
   unsigned missing = 0;
   for (size_t i = 0; i < count; ++i) {
     key_at[i] = end;

@@ -88,9 +88,9 @@ TEST(ExtractJsonStringTest, EachCallSearchesTheWholeLine) {
 TEST(ExtractJsonStringsTest, EachValueAsASingleReadGivesIt) {
   // Keys that share first bytes, one that is part of another, an empty one,
   // and more keys than one walk over the line takes.
-  const char* keys[] = {"op",  "block_name", "block_type", "block", "k",
-                        "",    "lmc_file",   "request_id", "x",     "name",
-                        "kk"};
+  const char* keys[] = {"op", "block_name", "block_type", "block",
+                        "k",  "",           "lmc_file",   "request_id",
+                        "x",  "name",       "kk"};
   const std::string lines[] = {
       R"({"op":"is_verified","request_id":"42","lmc_file":"D:\\a.lmc","block_name":"U1","block_type":"RUL"})",
       R"({"block_type":"x","block_name":"y\"z","op":"k","":"empty","kk":"1"})",
