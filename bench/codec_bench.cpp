@@ -23,40 +23,40 @@ std::string LongLine(size_t block_name_bytes) {
          std::string(block_name_bytes, 'B') + R"(","block_type":"RUL"})";
 }
 
-void BM_EscapeJsonTypicalPath(benchmark::State& state) {
+void BmEscapeJsonTypicalPath(benchmark::State& state) {
   std::string text = R"(D:\designs\pcie_gen4\lib\mem_macros.lmc)";
   for (auto _ : state) {
     benchmark::DoNotOptimize(status_bridge::EscapeJson(text));
   }
 }
-BENCHMARK(BM_EscapeJsonTypicalPath);
+BENCHMARK(BmEscapeJsonTypicalPath);
 
-void BM_EscapeJsonPlain(benchmark::State& state) {
+void BmEscapeJsonPlain(benchmark::State& state) {
   std::string text(static_cast<size_t>(state.range(0)), 'B');
   for (auto _ : state) {
     benchmark::DoNotOptimize(status_bridge::EscapeJson(text));
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_EscapeJsonPlain)->Arg(16)->Arg(1 << 20);
+BENCHMARK(BmEscapeJsonPlain)->Arg(16)->Arg(1 << 20);
 
-void BM_ExtractJsonStringLastKey(benchmark::State& state) {
+void BmExtractJsonStringLastKey(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(
         status_bridge::ExtractJsonString(kTypicalLine, "block_type"));
   }
 }
-BENCHMARK(BM_ExtractJsonStringLastKey);
+BENCHMARK(BmExtractJsonStringLastKey);
 
-void BM_ExtractJsonStringEscapedValue(benchmark::State& state) {
+void BmExtractJsonStringEscapedValue(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(
         status_bridge::ExtractJsonString(kTypicalLine, "lmc_file"));
   }
 }
-BENCHMARK(BM_ExtractJsonStringEscapedValue);
+BENCHMARK(BmExtractJsonStringEscapedValue);
 
-void BM_ParseStatusRequestTypical(benchmark::State& state) {
+void BmParseStatusRequestTypical(benchmark::State& state) {
   status_bridge::StatusRequest request;
   for (auto _ : state) {
     benchmark::DoNotOptimize(
@@ -65,9 +65,9 @@ void BM_ParseStatusRequestTypical(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() *
                           static_cast<int64_t>(kTypicalLine.size()));
 }
-BENCHMARK(BM_ParseStatusRequestTypical);
+BENCHMARK(BmParseStatusRequestTypical);
 
-void BM_ParseStatusRequestLong(benchmark::State& state) {
+void BmParseStatusRequestLong(benchmark::State& state) {
   std::string line = LongLine(static_cast<size_t>(state.range(0)));
   status_bridge::StatusRequest request;
   for (auto _ : state) {
@@ -76,6 +76,6 @@ void BM_ParseStatusRequestLong(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() *
                           static_cast<int64_t>(line.size()));
 }
-BENCHMARK(BM_ParseStatusRequestLong)->Arg(1 << 10)->Arg(1 << 20);
+BENCHMARK(BmParseStatusRequestLong)->Arg(1 << 10)->Arg(1 << 20);
 
 }  // namespace

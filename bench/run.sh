@@ -5,9 +5,9 @@
 # Usage: bench/run.sh [--micro]
 #   --micro  also runs the codec's micro-benchmarks (Google Benchmark).
 #
-# Needs cmake, a C++17 compiler, valgrind, and (optionally) hyperfine and
-# libbenchmark-dev; run as root with apt-get at hand, it installs whichever
-# of those is missing. Exits 0 when every target holds, 1 when one does not.
+# Needs cmake, ninja, a C++17 compiler, valgrind and libbenchmark-dev (the
+# last only for --micro); run as root with apt-get at hand, it installs
+# whichever of those is missing. Exits 0 when every target holds, 1 when one does not.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -26,7 +26,6 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v ninja >/dev/null || missing+=(ninja-build)
 command -v g++ >/dev/null || missing+=(g++)
 command -v valgrind >/dev/null || missing+=(valgrind)
-command -v hyperfine >/dev/null || missing+=(hyperfine)
 dpkg -s libbenchmark-dev >/dev/null 2>&1 || missing+=(libbenchmark-dev)
 if ((${#missing[@]} > 0)); then
   if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null; then
@@ -50,7 +49,6 @@ trap 'rm -rf "$work"' EXIT
 
 optional=()
 command -v valgrind >/dev/null && optional+=(--valgrind "$(command -v valgrind)")
-command -v hyperfine >/dev/null && optional+=(--hyperfine "$(command -v hyperfine)")
 
 status=0
 "$build/bench/bench-harness" \

@@ -3,13 +3,14 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -37,6 +38,7 @@ bool StartsWith(const std::string& text, const char* prefix) {
 std::vector<std::string> CleanEnvironment(
     const std::vector<std::string>& extra) {
   std::vector<std::string> env;
+  env.reserve(extra.size() + 64);
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string text(*entry);
     if (StartsWith(text, "ORVEK_") || StartsWith(text, "LMCDLL70_PATH=") ||
@@ -51,9 +53,9 @@ std::vector<std::string> CleanEnvironment(
 
 RunResult RunMeasured(const RunSpec& spec) {
   int stdin_fd = OpenOrThrow(spec.stdin_path, O_RDONLY);
-  int stderr_fd = OpenOrThrow(
-      spec.stderr_path.empty() ? "/dev/null" : spec.stderr_path,
-      O_WRONLY | O_CREAT | O_TRUNC);
+  int stderr_fd =
+      OpenOrThrow(spec.stderr_path.empty() ? "/dev/null" : spec.stderr_path,
+                  O_WRONLY | O_CREAT | O_TRUNC);
   int out_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
@@ -65,11 +67,13 @@ RunResult RunMeasured(const RunSpec& spec) {
   }
   command.insert(command.end(), spec.argv.begin(), spec.argv.end());
   std::vector<char*> argv;
+  argv.reserve(command.size() + 1);
   for (const std::string& arg : command) {
     argv.push_back(const_cast<char*>(arg.c_str()));
   }
   argv.push_back(nullptr);
   std::vector<char*> envp;
+  envp.reserve(spec.env.size() + 1);
   for (const std::string& entry : spec.env) {
     envp.push_back(const_cast<char*>(entry.c_str()));
   }
@@ -84,8 +88,8 @@ RunResult RunMeasured(const RunSpec& spec) {
   RunResult result;
   auto start = std::chrono::steady_clock::now();
   pid_t pid;
-  int spawn_error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(),
-                                envp.data());
+  int spawn_error =
+      posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(stdin_fd);
   close(stderr_fd);
@@ -106,6 +110,10 @@ RunResult RunMeasured(const RunSpec& spec) {
       break;
     }
     size_t count = static_cast<size_t>(n);
+    if (spec.batch_reads && count < kBatchBytes) {
+      timespec pause{0, kBatchPauseMicroseconds * 1000};
+      nanosleep(&pause, nullptr);
+    }
     if (spec.expected_output != nullptr && result.output_as_expected) {
       const std::string& expected = *spec.expected_output;
       result.output_as_expected =
@@ -122,22 +130,19 @@ RunResult RunMeasured(const RunSpec& spec) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  result.seconds = std::chrono::duration<double>(
-                       std::chrono::steady_clock::now() - start)
-                       .count();
+  result.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+          .count();
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   // The rusage of a process spawned from here would carry this process's own
   // peak, so the peak is taken from the report of bench-peak-rss only.
   if (!spec.peak_rss_tool.empty()) {
-    std::FILE* report = std::fopen(spec.peak_rss_report.c_str(), "r");
+    std::ifstream report(spec.peak_rss_report);
     int reported_exit = -1;
-    if (report == nullptr ||
-        std::fscanf(report, "%ld %d", &result.peak_rss_kib, &reported_exit) !=
-            2) {
+    if (!(report >> result.peak_rss_kib >> result.minor_faults >>
+          reported_exit)) {
       result.peak_rss_kib = -1;
-    }
-    if (report != nullptr) {
-      std::fclose(report);
+      result.minor_faults = -1;
     }
   }
   if (spec.expected_output != nullptr &&

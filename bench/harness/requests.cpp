@@ -81,11 +81,11 @@ Fields TypicalFields(Random* random, size_t index) {
                                           "usb3_ss", "mcu_core"};
   static const char* const kLibraries[] = {"analog_ip", "std_cells", "io_ring",
                                            "mem_macros", "clock_gen"};
-  static const char* const kBlocks[] = {"U_PLL_CORE", "u_ddr_phy_ctrl",
+  static const char* const kBlocks[] = {"U_PLL_CORE",    "u_ddr_phy_ctrl",
                                         "U_SERDES_LANE", "u_sram_2kx32",
                                         "U_BANDGAP_REF", "u_io_pad_gpio"};
-  static const BlockType kTypes[] = {{"RUL", true},  {"RUL", true},
-                                     {"RULP", false}, {"LP", false},
+  static const BlockType kTypes[] = {{"RUL", true},    {"RUL", true},
+                                     {"RULP", false},  {"LP", false},
                                      {nullptr, false}, {"2", false}};
   char id[40];
   std::snprintf(id, sizeof(id), "req-%08x-%06zu",

@@ -1,11 +1,11 @@
-/* Runs a program and reports its peak resident set.
+/* Runs a program and reports its peak resident set and page faults.
  *
  * Usage: bench-peak-rss <report file> <program> [arguments...]
  *
  * The program inherits this process's standard streams and environment.
- * When it ends, "<peak RSS in KiB> <exit code>" is written to the report
- * file, and this process exits with the program's exit code (128 + the
- * signal when a signal ended it).
+ * When it ends, "<peak RSS in KiB> <minor page faults> <exit code>" is
+ * written to the report file, and this process exits with the program's exit
+ * code (128 + the signal when a signal ended it).
  *
  * Why a separate process: Linux carries the peak RSS of the address space
  * that calls exec into the new program's figure. A large harness that spawns
@@ -46,6 +46,6 @@ int main(int argc, char** argv) {
     perror("bench-peak-rss: report");
     return 125;
   }
-  fprintf(report, "%ld %d\n", usage.ru_maxrss, code);
+  fprintf(report, "%ld %ld %d\n", usage.ru_maxrss, usage.ru_minflt, code);
   return fclose(report) == 0 ? code : 125;
 }
