@@ -24,6 +24,18 @@ std::wstring Wide(const std::vector<char32_t>& code_points) {
   return wide;
 }
 
+// `wide` with each run of U+FFFD written as one.
+[[maybe_unused]] std::wstring WithReplacementRunsAsOne(
+    const std::wstring& wide) {
+  std::wstring out;
+  for (wchar_t c : wide) {
+    if (c != 0xFFFD || out.empty() || out.back() != 0xFFFD) {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 TEST(Utf8ToWideTest, ConvertsAndReplacesMalformedSequences) {
   struct Case {
     const char* what;
@@ -51,7 +63,16 @@ TEST(Utf8ToWideTest, ConvertsAndReplacesMalformedSequences) {
       {"highest", "\xf4\x8f\xbf\xbf", {0x10FFFF}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Utf8ToWide(c.bytes), Wide(c.code_points)) << c.what;
+    std::wstring actual = Utf8ToWide(c.bytes);
+    std::wstring expected = Wide(c.code_points);
+#if defined(_WIN32)
+    // MultiByteToWideChar decides how many U+FFFD stand for one malformed
+    // sequence (Wine's gives fewer for an overlong form, a surrogate or a
+    // value beyond U+10FFFF): compare with each run of them taken as one.
+    actual = WithReplacementRunsAsOne(actual);
+    expected = WithReplacementRunsAsOne(expected);
+#endif
+    EXPECT_EQ(actual, expected) << c.what;
   }
 }
 
