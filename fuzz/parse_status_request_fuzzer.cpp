@@ -146,10 +146,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::Fail("a field is not what the extractor reads for its key");
     }
   }
-  bool expected = status_bridge::ExtractJsonString(line, "op") ==
-                      "is_verified" &&
-                  !request.request_id.empty() && !request.lmc_file.empty() &&
-                  !request.block_name.empty();
+  bool expected =
+      status_bridge::ExtractJsonString(line, "op") == "is_verified" &&
+      !request.request_id.empty() && !request.lmc_file.empty() &&
+      !request.block_name.empty();
   if (valid != expected) {
     fuzz::Fail("the verdict does not follow from the fields");
   }

@@ -17,8 +17,6 @@ namespace e2e {
 namespace {
 
 constexpr char kMissingRequest[] = "缺少 JSON 请求";
-constexpr char kInvalidRequest[] =
-    "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
 constexpr char kVendorException[] = "调用 Mentor 私有状态函数时发生异常";
 
 constexpr unsigned long long kMiB = 1ULL << 20;
@@ -65,8 +63,10 @@ TEST(FaultsTest, StandardInputThatCannotBeReadEndsLikeAnEmptyOne) {
     int exit_code;
   } modes[] = {
       {{"--server"}, "", loaded + TraceOf({"server-ready", "server-eof"}), 0},
-      {{}, Lines({ErrorLine(kMissingRequest)}),
-       loaded + TraceOf({"waiting-for-request"}), 5},
+      {{},
+       Lines({ErrorLine(kMissingRequest)}),
+       loaded + TraceOf({"waiting-for-request"}),
+       5},
       {{"--codec-test"}, "", "", 5},
   };
   for (Stdin kind : {Stdin::kEmptyPipe, Stdin::kNotOpen, Stdin::kDirectory}) {
@@ -133,28 +133,55 @@ class LostAnswersTest : public ::testing::Test {
     Environment missing = {{"LMCDLL70_PATH", "/nonexistent/LMCDLL70.dll"},
                            {kTraceOn, "1"}};
     return {
-        {"server", {"--server"}, throwing, Repeat(round, kRounds),
+        {"server",
+         {"--server"},
+         throwing,
+         Repeat(round, kRounds),
          loaded + TraceOf({"server-ready"}) +
              Repeat(CallTrace() + thrown + thrown, kRounds) +
              TraceOf({"server-eof"}),
          0},
         {"one-shot answered", {}, vendor, valid, one_shot + CallTrace(), 0},
-        {"one-shot with a throwing export", {}, throwing,
-         Request("3", lmc_, "U3"), one_shot + thrown, 0},
-        {"one-shot without a line", {}, vendor, "",
-         loaded + TraceOf({"waiting-for-request"}), 5},
+        {"one-shot with a throwing export",
+         {},
+         throwing,
+         Request("3", lmc_, "U3"),
+         one_shot + thrown,
+         0},
+        {"one-shot without a line",
+         {},
+         vendor,
+         "",
+         loaded + TraceOf({"waiting-for-request"}),
+         5},
         {"one-shot with an invalid line", {}, vendor, "{}\n", one_shot, 6},
         {"probe", {"--probe-only"}, vendor, "", loaded, 0},
-        {"library missing", {}, missing, valid,
-         TraceOf({"starting", "dll-load-failed"}), 2},
-        {"export missing", {"--server"}, no_export, valid,
-         TraceOf({"starting", "dll-loaded", "export-missing"}), 3},
-        {"private call not allowed", {"--server"}, not_allowed, valid, loaded,
+        {"library missing",
+         {},
+         missing,
+         valid,
+         TraceOf({"starting", "dll-load-failed"}),
+         2},
+        {"export missing",
+         {"--server"},
+         no_export,
+         valid,
+         TraceOf({"starting", "dll-loaded", "export-missing"}),
+         3},
+        {"private call not allowed",
+         {"--server"},
+         not_allowed,
+         valid,
+         loaded,
          4},
         {"codec self-test", {"--codec-test"}, vendor, valid, "", 0},
         {"codec self-test without a line", {"--codec-test"}, vendor, "", "", 5},
-        {"codec self-test with an invalid line", {"--codec-test"}, vendor,
-         "{}\n", "", 6},
+        {"codec self-test with an invalid line",
+         {"--codec-test"},
+         vendor,
+         "{}\n",
+         "",
+         6},
     };
   }
 
@@ -225,7 +252,9 @@ TEST(ExhaustedMemoryTest, AnOversizedLineEndsTheProcessAbnormally) {
     std::string out;
     std::string err;
   } cases[] = {
-      {{"--server"}, valid, "\n" + valid,
+      {{"--server"},
+       valid,
+       "\n" + valid,
        Lines({SuccessLine("1", "U1", lmc, true)}),
        loaded + TraceOf({"server-ready"}) + CallTrace()},
       {{}, "", "\n", "", loaded + TraceOf({"waiting-for-request"})},
@@ -279,26 +308,27 @@ TEST(ExhaustedMemoryTest, RunningOutInsideTheStatusCallGivesTheErrorLine) {
         server ? std::vector<std::string>{"--server"}
                : std::vector<std::string>{};
     const std::string ended = before.empty() ? "" : Lines({small_answer});
-    const std::string refused =
-        Lines(server ? std::initializer_list<std::string>{
-                           small_answer, ErrorLine(kVendorException),
-                           small_answer}
-                     : std::initializer_list<std::string>{
-                           ErrorLine(kVendorException)});
-    const std::string answered =
-        Lines(server ? std::initializer_list<std::string>{
-                           small_answer, SuccessLine("big", name, lmc, true),
-                           small_answer}
-                     : std::initializer_list<std::string>{
-                           SuccessLine("big", name, lmc, true)});
+    const std::string refused = Lines(
+        server
+            ? std::initializer_list<std::string>{small_answer,
+                                                 ErrorLine(kVendorException),
+                                                 small_answer}
+            : std::initializer_list<std::string>{ErrorLine(kVendorException)});
+    const std::string answered = Lines(
+        server ? std::initializer_list<std::string>{small_answer,
+                                                    SuccessLine("big", name,
+                                                                lmc, true),
+                                                    small_answer}
+               : std::initializer_list<std::string>{
+                     SuccessLine("big", name, lmc, true)});
     std::string outcomes;
     for (unsigned long long limit = 24 * kMiB; limit <= 128 * kMiB;
          limit += 8 * kMiB) {
       RunOptions options;
       options.address_space_limit = limit;
       RunResult run = RunBridge(args, VendorEnv(), input, options);
-      std::string at = std::string(mode) + " with " +
-                       std::to_string(limit / kMiB) + " MiB";
+      std::string at =
+          std::string(mode) + " with " + std::to_string(limit / kMiB) + " MiB";
       if (run.signal == SIGABRT) {
         EXPECT_EQ(run.out, ended) << at;
         outcomes += 'A';
@@ -310,9 +340,10 @@ TEST(ExhaustedMemoryTest, RunningOutInsideTheStatusCallGivesTheErrorLine) {
         outcomes += 'S';
       }
     }
-    std::printf("[ figure   ] %s, 24 to 128 MiB in steps of 8: %s "
-                "(A abort, E error line, S success)\n",
-                mode, outcomes.c_str());
+    std::printf(
+        "[ figure   ] %s, 24 to 128 MiB in steps of 8: %s "
+        "(A abort, E error line, S success)\n",
+        mode, outcomes.c_str());
     EXPECT_NE(outcomes.find('A'), std::string::npos) << mode;
     EXPECT_NE(outcomes.find('E'), std::string::npos) << mode;
     EXPECT_EQ(outcomes.back(), 'S') << mode;

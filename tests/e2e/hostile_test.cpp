@@ -4,6 +4,7 @@
 // and each answer is one line.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <random>
@@ -64,9 +65,9 @@ void ExpectAnswers(const std::string& out,
     }
     pos = line_end + end.size();
   }
-  EXPECT_EQ(pos, out.size()) << what << ": more than " << answers.size()
-                             << " answers: [" << Printable(out.substr(pos))
-                             << "]";
+  EXPECT_EQ(pos, out.size())
+      << what << ": more than " << answers.size() << " answers: ["
+      << Printable(out.substr(pos)) << "]";
 }
 
 // The answer to a line that is no valid request: empty lines get their own.
@@ -74,13 +75,14 @@ std::string RefusalOf(const std::string& line) {
   return ErrorLine(line.empty() ? kEmptyRequest : kInvalidRequest);
 }
 
-// A request line whose values are the text of an LMC file of rules.
+// Each test has an LMC file whose rules verify every block.
 class HostileInputTest : public ::testing::Test {
  protected:
-  HostileInputTest() : lmc_(TargetPath(dir_.Write("rules.lmc", "verified *\n"))) {}
+  HostileInputTest()
+      : lmc_(TargetPath(dir_.Write("rules.lmc", "verified *\n"))) {}
 
   ScratchDir dir_;
-  std::string lmc_;  // Every block is verified.
+  std::string lmc_;
 };
 
 // The resident memory of this process, in KiB.
@@ -93,7 +95,7 @@ long ResidentKib() {
     }
     std::fclose(statm);
   }
-  return resident * 4;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 // A block name of `size` bytes that the request carries unescaped.
@@ -110,8 +112,9 @@ TEST_F(HostileInputTest, HugeLinesAreAnsweredInAFewTimesTheirSize) {
   // line of junk as long, and small requests around both, go with it.
   const size_t line_bytes = 64 * kMiB;
   const std::string small = Request("s", lmc_, "U1");
-  const std::string head = R"({"op":"is_verified","request_id":"big","lmc_file":")" +
-                           Escaped(lmc_) + R"(","block_name":")";
+  const std::string head =
+      R"({"op":"is_verified","request_id":"big","lmc_file":")" + Escaped(lmc_) +
+      R"(","block_name":")";
   const std::string tail = "\"}";
   const size_t name_bytes = line_bytes - head.size() - tail.size();
   std::string input_path;
@@ -127,18 +130,20 @@ TEST_F(HostileInputTest, HugeLinesAreAnsweredInAFewTimesTheirSize) {
   options.stdin_path = input_path;
   long own_kib = ResidentKib();
   RunResult run = RunBridge({"--server"}, VendorEnv(), "", options);
-  ExpectAnswers(run.out,
-                {SuccessLine("s", "U1", lmc_, true),
-                 SuccessLine("big", HugeBlockName(name_bytes), lmc_, true),
-                 ErrorLine(kInvalidRequest), SuccessLine("s", "U1", lmc_, true)},
-                "huge lines");
+  ExpectAnswers(
+      run.out,
+      {SuccessLine("s", "U1", lmc_, true),
+       SuccessLine("big", HugeBlockName(name_bytes), lmc_, true),
+       ErrorLine(kInvalidRequest), SuccessLine("s", "U1", lmc_, true)},
+      "huge lines");
   EXPECT_EQ(run.exit_code, 0);
 
   const double line_mib = static_cast<double>(line_bytes) / kMiB;
   const double peak_mib = run.peak_rss_kib / 1024.0;
-  std::printf("[ figure   ] largest line %.0f MiB: peak RSS %.1f MiB, "
-              "%.2f x the line (the test process held %.1f MiB)\n",
-              line_mib, peak_mib, peak_mib / line_mib, own_kib / 1024.0);
+  std::printf(
+      "[ figure   ] largest line %.0f MiB: peak RSS %.1f MiB, "
+      "%.2f x the line (the test process held %.1f MiB)\n",
+      line_mib, peak_mib, peak_mib / line_mib, own_kib / 1024.0);
   RecordProperty("largest_line_bytes", std::to_string(line_bytes));
   RecordProperty("peak_rss_kib", std::to_string(run.peak_rss_kib));
   // At the peak the line, the request's copy of the name and the two vendor
@@ -244,8 +249,9 @@ TEST_F(HostileInputTest, MalformedUtf8PassesByteForByte) {
     answers.push_back(SuccessLine("I", "N\xe4", lmc_file, false));
   }
   // A line that ends inside a value, on a cut sequence.
-  input += R"({"op":"is_verified","request_id":"1","lmc_file":"a","block_name":"\xe4)"
-           "\n";
+  input += R"({"op":"is_verified","request_id":"1","lmc_file":"a",)"
+           R"("block_name":")"
+           "\xe4\n";
   answers.push_back(ErrorLine(kInvalidRequest));
   RunResult run = RunBridge({"--server"}, VendorEnv(), input);
   ExpectAnswers(run.out, answers, "malformed UTF-8");
@@ -269,22 +275,32 @@ TEST_F(HostileInputTest, CarriageReturnsAreOrdinaryBytesExceptBeforeLf) {
       {"LF, CR LF, CR CR LF", "\n\r\n\r\r\n", {empty, empty, invalid}},
       {"a CR at the end of the input", "\r", {invalid}},
       {"CRs without any LF", "\r\r\r\r", {invalid}},
-      {"a hundred thousand CRs, then LF", std::string(100000, '\r') + "\n",
+      {"a hundred thousand CRs, then LF",
+       std::string(100000, '\r') + "\n",
        {invalid}},
       {"a request ended by CR LF", request + "\r\n", {answer}},
       {"a request ended by CR CR LF", request + "\r\r\n", {answer}},
       {"a request ended by a CR alone", request + "\r", {answer}},
-      {"CR inside a key", R"({"op":"is_verified","request_id":"1","lmc_file":")" +
-                              Escaped(lmc_) + R"(","block_)" "\r" R"(name":"U1"})"
-                              "\n",
+      {"CR inside a key",
+       R"({"op":"is_verified","request_id":"1","lmc_file":")" + Escaped(lmc_) +
+           R"(","block_)"
+           "\r"
+           R"(name":"U1"})"
+           "\n",
        {invalid}},
       {"CR between a key and its colon",
        R"({"op":"is_verified","request_id":"1","lmc_file":")" + Escaped(lmc_) +
-           R"(","block_name")" "\r" R"(:"U1"})" "\n",
+           R"(","block_name")"
+           "\r"
+           R"(:"U1"})"
+           "\n",
        {answer}},
-      {"raw CR inside a value", R"({"op":"is_verified","request_id":"1","lmc_file":")" +
-                                    Escaped(lmc_) + R"(","block_name":"U)" "\r" R"(1"})"
-                                    "\n",
+      {"raw CR inside a value",
+       R"({"op":"is_verified","request_id":"1","lmc_file":")" + Escaped(lmc_) +
+           R"(","block_name":"U)"
+           "\r"
+           R"(1"})"
+           "\n",
        {SuccessLine("1", "U\r1", lmc_, true)}},
   };
   for (const Case& c : cases) {
@@ -331,14 +347,15 @@ TEST_F(HostileInputTest, KeysRepeatedThousandsOfTimes) {
       {"each key again after its first value",
        R"({"op":"is_verified","request_id":"first","lmc_file":")" + lmc +
            R"(","block_name":"U1")" +
-           Repeat(R"(,"op":"x","request_id":"r","lmc_file":"none","block_name":"V")",
-                  kRepeats) +
+           Repeat(
+               R"(,"op":"x","request_id":"r","lmc_file":"none","block_name":"V")",
+               kRepeats) +
            "}",
        SuccessLine("first", "U1", lmc_, true)},
       {"a refused op first, valid ones after it",
        R"({"op":"is_verified ","request_id":"1","lmc_file":")" + lmc +
-           R"(","block_name":"U1")" + Repeat(R"(,"op":"is_verified")", kRepeats) +
-           "}",
+           R"(","block_name":"U1")" +
+           Repeat(R"(,"op":"is_verified")", kRepeats) + "}",
        ErrorLine(kInvalidRequest)},
       {"the quoted key thousands of times before its colon",
        R"({"op":"is_verified","request_id":"2","lmc_file":")" + lmc + R"(",)" +
@@ -375,11 +392,14 @@ TEST_F(HostileInputTest, EveryEscapeOfTheTableAndNoOther) {
   // LF and CR.
   const std::string block_escaped = R"(B\"\\\/\b\f\t)";
   const std::string block = "B\"\\/\b\f\t";
-  const std::string lmc = TargetPath(dir_.Write("escapes.lmc", "verified " + block + "\n"));
+  const std::string lmc =
+      TargetPath(dir_.Write("escapes.lmc", "verified " + block + "\n"));
   // The LMC file's path with every slash and backslash escaped.
   std::string lmc_escaped;
   for (char byte : lmc) {
-    lmc_escaped += byte == '/' ? "\\/" : byte == '\\' ? "\\\\" : std::string(1, byte);
+    lmc_escaped += byte == '/'    ? "\\/"
+                   : byte == '\\' ? "\\\\"
+                                  : std::string(1, byte);
   }
   // A request line with the given raw value text in each field.
   auto line = [&](const std::string& id, const std::string& block_name,
@@ -396,17 +416,17 @@ TEST_F(HostileInputTest, EveryEscapeOfTheTableAndNoOther) {
   };
   // Any other escape makes its value unreadable: a required field then
   // refuses the request, the optional block type only reads as empty.
-  for (const char* foreign :
-       {R"(\u0041)", R"(\x41)", R"(\a)", R"(\')", R"(\0)", R"(\U)", R"(\ )",
-        "\\\t", "\\\xe4\xbd\xa0"}) {
+  for (const char* foreign : {R"(\u0041)", R"(\x41)", R"(\a)", R"(\')", R"(\0)",
+                              R"(\U)", R"(\ )", "\\\t", "\\\xe4\xbd\xa0"}) {
     input += line(std::string("I") + foreign, block_escaped, "RUL");
     answers.push_back(ErrorLine(kInvalidRequest));
     input += line("I", block_escaped, std::string("RUL") + foreign);
     answers.push_back(SuccessLine("I", block, lmc, true));
   }
   // A backslash as the line's last byte.
-  input += R"({"op":"is_verified","request_id":"1","lmc_file":"a","block_name":"b\)"
-           "\n";
+  input +=
+      R"({"op":"is_verified","request_id":"1","lmc_file":"a","block_name":"b\)"
+      "\n";
   answers.push_back(ErrorLine(kInvalidRequest));
   RunResult run = RunBridge({"--server"}, VendorEnv(), input);
   ExpectAnswers(run.out, answers, "escapes");
