@@ -41,7 +41,7 @@ constexpr int kServerRounds = 7;
 constexpr int kOneShotRuns = 300;
 constexpr int kOneShotWarmUp = 10;
 constexpr int kRssBaseRuns = 5;
-constexpr int kSingleRequestRuns = 3;
+constexpr int kSingleRequestRuns = 5;
 // Added to a typical run's peak to make the fixed base of the memory target:
 // the peak of one process moves by up to a few hundred KiB from run to run
 // with the placement of its mappings.
