@@ -7,7 +7,8 @@
 #
 # Needs cmake, ninja, a C++17 compiler, valgrind and libbenchmark-dev (the
 # last only for --micro); run as root with apt-get at hand, it installs
-# whichever of those is missing. Exits 0 when every target holds, 1 when one does not.
+# whichever of those is missing. Takes about a minute on two cores. Exits 0
+# when every target holds, 1 when one does not, 2 when the harness fails.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
