@@ -1,0 +1,73 @@
+# Installation and packages.
+#
+# Component "bridge": the program and what it needs to run. Where the MFC
+# runtime is absent that includes the stand-in string runtime, and on mingw
+# its runtime DLLs.
+# Component "standins": the stand-in vendor libraries and a sample LMC file,
+# for testing a flow without the vendor tool.
+#
+# Linux:   bin/status-bridge, lib/libstandin_cstring.so,
+#          lib/status-bridge/standin/<variant>/LMCDLL70.dll,
+#          share/status-bridge/examples/sample.lmc, share/doc/status-bridge/
+# Windows: everything the program loads beside it, the stand-ins below
+#          standin/<variant>/, examples/sample.lmc; `cpack` zips it as a test
+#          kit.
+
+include(GNUInstallDirs)
+
+if(WIN32)
+  set(bridge_dir .)
+  set(library_dir .)
+  set(standin_dir standin)
+  set(examples_dir examples)
+  set(doc_dir .)
+else()
+  set(bridge_dir ${CMAKE_INSTALL_BINDIR})
+  set(library_dir ${CMAKE_INSTALL_LIBDIR})
+  set(standin_dir ${CMAKE_INSTALL_LIBDIR}/status-bridge/standin)
+  set(examples_dir ${CMAKE_INSTALL_DATADIR}/status-bridge/examples)
+  set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/status-bridge)
+  set_target_properties(status-bridge PROPERTIES
+    INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+endif()
+
+install(TARGETS status-bridge RUNTIME DESTINATION ${bridge_dir} COMPONENT bridge)
+if(NOT MSVC)
+  install(TARGETS standin_cstring
+    RUNTIME DESTINATION ${bridge_dir} COMPONENT bridge
+    LIBRARY DESTINATION ${library_dir} COMPONENT bridge NAMELINK_SKIP)
+endif()
+if(MINGW)
+  install(FILES ${STATUS_BRIDGE_MINGW_RUNTIME_DLLS}
+    DESTINATION ${bridge_dir} COMPONENT bridge)
+endif()
+install(FILES README.md ARCHITECTURE.md DESTINATION ${doc_dir} COMPONENT bridge)
+
+# The stand-in vendor libraries, each in the folder of its own it has in the
+# build; installed by the folder they were built in.
+if(NOT MSVC)
+  if(WIN32)
+    set(standin_variants vendor-msvc vendor-mingw vendor-without-export)
+  else()
+    set(standin_variants vendor vendor-without-export)
+  endif()
+  foreach(variant ${standin_variants})
+    install(FILES ${PROJECT_BINARY_DIR}/standin/${variant}/LMCDLL70.dll
+      DESTINATION ${standin_dir}/${variant} COMPONENT standins)
+  endforeach()
+  install(FILES examples/sample.lmc DESTINATION ${examples_dir}
+    COMPONENT standins)
+endif()
+
+set(CPACK_PACKAGE_NAME status-bridge)
+set(CPACK_PACKAGE_VENDOR "status-bridge developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "Line protocol bridge to the vendor's block status export")
+set(CPACK_GENERATOR ZIP)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+if(WIN32)
+  set(CPACK_PACKAGE_FILE_NAME status-bridge-${PROJECT_VERSION}-win32-testkit)
+else()
+  set(CPACK_PACKAGE_FILE_NAME status-bridge-${PROJECT_VERSION}-linux)
+endif()
+include(CPack)

@@ -1,0 +1,67 @@
+#!/bin/sh
+# Checks the installed layout and the Windows test kit: installs the Linux
+# build (dev preset) and unpacks the zip that CPack makes from the win32
+# preset, then asks the stand-ins through each. Run after tools/test.sh has
+# built both presets (it runs this script itself).
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Compares what a command printed with what it should print.
+expect() {
+  if [ "$1" != "$2" ]; then
+    printf 'expected: %s\n     got: %s\n' "$2" "$1" >&2
+    exit 1
+  fi
+}
+
+request() {
+  printf '{"op":"is_verified","request_id":"%s","lmc_file":"%s","block_name":"%s"}\n' "$1" "$2" "$3"
+}
+probe_line='{"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReuseBlock"}'
+
+echo "== Linux: cmake --install, bridge component alone"
+cmake --install build/dev --prefix "$work/bridge-only" --component bridge >/dev/null
+expect "$(cd "$work/bridge-only" && find . -type f | sort | tr '\n' ' ')" \
+  "./bin/status-bridge ./lib/libstandin_cstring.so ./share/doc/status-bridge/ARCHITECTURE.md ./share/doc/status-bridge/README.md "
+
+echo "== Linux: cmake --install, everything, then a request"
+cmake --install build/dev --prefix "$work/linux" >/dev/null
+linux="$work/linux"
+lmc="$linux/share/status-bridge/examples/sample.lmc"
+expect "$(LMCDLL70_PATH="$linux/lib/status-bridge/standin/vendor/LMCDLL70.dll" \
+  "$linux/bin/status-bridge" --probe-only)" "$probe_line"
+expect "$(request 1 "$lmc" U1 | ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 \
+  LMCDLL70_PATH="$linux/lib/status-bridge/standin/vendor/LMCDLL70.dll" \
+  "$linux/bin/status-bridge")" \
+  "{\"ok\":true,\"request_id\":\"1\",\"block_name\":\"U1\",\"lmc_file\":\"$lmc\",\"status\":\"READY\",\"source\":\"IsVerifiedReuseBlock\",\"raw_status\":1}"
+
+echo "== Windows: the test kit zip, unpacked and run under Wine"
+(cd build/win32 && cpack >/dev/null)
+kit_zip=$(ls build/win32/status-bridge-*-win32-testkit.zip)
+unzip -q "$kit_zip" -d "$work/kit"
+kit=$(ls -d "$work"/kit/status-bridge-*-win32-testkit)
+export WINEPREFIX="$root/build/win32/wineprefix" WINEDEBUG=-all LC_ALL=C.UTF-8
+cmake/wine-run.sh "$WINEPREFIX"
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+wine_lmc=$(winpath "$kit/examples/sample.lmc")
+wine_lmc_json=$(printf '%s' "$wine_lmc" | sed 's/\\/\\\\/g')
+crlf=$(printf '\r')
+
+expect "$(LMCDLL70_PATH="$(winpath "$kit/standin/vendor-msvc/LMCDLL70.dll")" \
+  wine "$kit/status-bridge.exe" --probe-only)" "$probe_line$crlf"
+expect "$(request 1 "$wine_lmc_json" U1 | ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 \
+  LMCDLL70_PATH="$(winpath "$kit/standin/vendor-msvc/LMCDLL70.dll")" \
+  wine "$kit/status-bridge.exe")" \
+  "{\"ok\":true,\"request_id\":\"1\",\"block_name\":\"U1\",\"lmc_file\":\"$wine_lmc_json\",\"status\":\"READY\",\"source\":\"IsVerifiedReuseBlock\",\"raw_status\":1}$crlf"
+expect "$(request 2 "$wine_lmc_json" U3 | ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 \
+  LMCDLL70_PATH="$(winpath "$kit/standin/vendor-mingw/LMCDLL70.dll")" \
+  wine "$kit/status-bridge.exe")" \
+  "{\"ok\":false,\"error\":\"调用 Mentor 私有状态函数时发生异常\"}$crlf"
+status=0
+LMCDLL70_PATH="$(winpath "$kit/standin/vendor-without-export/LMCDLL70.dll")" \
+  wine "$kit/status-bridge.exe" --probe-only >/dev/null || status=$?
+expect "$status" 3
+echo "package checks passed"
