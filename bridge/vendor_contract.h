@@ -46,8 +46,8 @@ inline bool CallIsVerifiedReuseBlock(IsVerifiedReuseBlockFn fn,
                                      const VendorCString& block_name,
                                      std::int32_t block_type,
                                      const VendorCString& lmc_file) {
-  return fn(block_name, static_cast<reusableBlocks::eReuseBlockType>(block_type),
-            lmc_file);
+  return fn(block_name,
+            static_cast<reusableBlocks::eReuseBlockType>(block_type), lmc_file);
 }
 
 }  // namespace status_bridge

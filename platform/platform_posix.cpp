@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -7,6 +5,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+
+#include "platform/platform.h"
 
 namespace status_bridge {
 

@@ -48,7 +48,8 @@ std::string ReadFile(const std::string& path) {
 namespace {
 
 Environment EnvFor(const std::string& library, bool trace) {
-  Environment env = {{"LMCDLL70_PATH", TargetPath(library)}, {kAllowPrivate, "1"}};
+  Environment env = {{"LMCDLL70_PATH", TargetPath(library)},
+                     {kAllowPrivate, "1"}};
   if (trace) {
     env.emplace_back(kTraceOn, "1");
   }
@@ -65,8 +66,9 @@ Environment ThrowingVendorEnv(bool trace) {
   return EnvFor(GetTarget().vendor_throwing, trace);
 }
 
-RunResult RunBridge(const std::vector<std::string>& args, const Environment& env,
-                    const std::string& input, RunOptions options) {
+RunResult RunBridge(const std::vector<std::string>& args,
+                    const Environment& env, const std::string& input,
+                    RunOptions options) {
   const Target& target = GetTarget();
   std::vector<std::string> command = target.command;
   command.insert(command.end(), args.begin(), args.end());

@@ -59,8 +59,9 @@ Environment VendorEnv(bool trace = false);
 Environment ThrowingVendorEnv(bool trace = false);
 
 // Runs the bridge under test with `args`, `env` and `input`.
-RunResult RunBridge(const std::vector<std::string>& args, const Environment& env,
-                    const std::string& input, RunOptions options = {});
+RunResult RunBridge(const std::vector<std::string>& args,
+                    const Environment& env, const std::string& input,
+                    RunOptions options = {});
 
 // A request line (with its LF) whose values are written as given; a null
 // block type leaves the key out.

@@ -170,9 +170,8 @@ RunResult Run(const std::vector<std::string>& command, const Environment& env,
       kill(child.pid, SIGKILL);
       break;
     }
-    pollfd fds[3] = {{stdin_fd, POLLOUT, 0},
-                     {stdout_fd, POLLIN, 0},
-                     {stderr_fd, POLLIN, 0}};
+    pollfd fds[3] = {
+        {stdin_fd, POLLOUT, 0}, {stdout_fd, POLLIN, 0}, {stderr_fd, POLLIN, 0}};
     if (poll(fds, 3, static_cast<int>(left.count())) < 0) {
       if (errno == EINTR) {
         continue;
@@ -256,7 +255,8 @@ bool Conversation::ReadLine(std::chrono::milliseconds timeout,
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     pollfd fd{stdout_fd_, POLLIN, 0};
-    if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+    if (left.count() <= 0 ||
+        poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
       return false;
     }
     char buffer[4096];

@@ -17,13 +17,15 @@ Target MakeTarget() {
   if (!launcher.empty()) {
     target.command.push_back(launcher);
   }
-  target.command.push_back(FromEnv("STATUS_BRIDGE_E2E_PROGRAM", STATUS_BRIDGE_PROGRAM));
+  target.command.push_back(
+      FromEnv("STATUS_BRIDGE_E2E_PROGRAM", STATUS_BRIDGE_PROGRAM));
   target.vendor_library =
       FromEnv("STATUS_BRIDGE_E2E_VENDOR", STATUS_BRIDGE_STANDIN_VENDOR);
-  target.vendor_without_export = FromEnv("STATUS_BRIDGE_E2E_VENDOR_NO_EXPORT",
-                                         STATUS_BRIDGE_STANDIN_VENDOR_NO_EXPORT);
-  target.vendor_throwing =
-      FromEnv("STATUS_BRIDGE_E2E_VENDOR_THROWING", target.vendor_library.c_str());
+  target.vendor_without_export =
+      FromEnv("STATUS_BRIDGE_E2E_VENDOR_NO_EXPORT",
+              STATUS_BRIDGE_STANDIN_VENDOR_NO_EXPORT);
+  target.vendor_throwing = FromEnv("STATUS_BRIDGE_E2E_VENDOR_THROWING",
+                                   target.vendor_library.c_str());
   target.windows = FromEnv("STATUS_BRIDGE_E2E_WINDOWS", "0") == "1";
   target.line_end = target.windows ? "\r\n" : "\n";
   for (const char* name : {"PATH", "HOME", "WINEPREFIX", "WINEDEBUG", "LC_ALL",

@@ -16,9 +16,9 @@ struct Target {
   std::string vendor_library;         // Stand-in vendor library with export.
   std::string vendor_without_export;  // Stand-in vendor library without it.
   std::string vendor_throwing;        // One whose throw rules really throw.
-  std::string line_end;               // What an LF written by the bridge becomes.
-  bool windows = false;               // The bridge is a Windows program.
-  Environment base_env;               // Given to every run.
+  std::string line_end;  // What an LF written by the bridge becomes.
+  bool windows = false;  // The bridge is a Windows program.
+  Environment base_env;  // Given to every run.
 };
 
 const Target& GetTarget();
