@@ -127,7 +127,7 @@ void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
     }
     unsigned candidates =
         keys_by_first_byte[static_cast<unsigned char>(quote[1])] & missing;
-    for (size_t i = 0; candidates != 0; ++i, candidates >>= 1) {
+    for (size_t i = 0; i < count && candidates != 0; ++i, candidates >>= 1) {
       if ((candidates & 1u) != 0 &&
           QuotedKeyAt(quote, end, fields[i].key, key_length[i])) {
         key_at[i] = quote;
