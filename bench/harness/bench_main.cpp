@@ -57,7 +57,7 @@ constexpr double kOneShotTarget = 1.10;
 constexpr double kScalingSpreadTarget = 1.5;
 constexpr double kRssPerLineByteTarget = 6.0;
 // Instructions the bridge may spend on one typical server request beyond
-// what the floor spends. The issue sets no target for this figure; this is
+// what the floor spends. No target is set for this figure; this is
 // a regression budget: 6,930 measured when it was set, plus about 15%.
 constexpr double kInstructionBudget = 8000;
 
