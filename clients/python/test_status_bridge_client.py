@@ -407,7 +407,7 @@ class StartFailureTest(BridgeTestCase):
 class ReadmeTest(unittest.TestCase):
 
     def test_the_usage_example_prints_what_the_readme_says(self):
-        readme = (pathlib.Path(__file__).parent / "README.md").read_text(
+        readme = (ROOT / "README.md").read_text(
             encoding="utf-8")
         script = re.search(r"```sh\n(export PATH=.*?\nEOF\n)```", readme,
                            re.S).group(1)
