@@ -16,6 +16,23 @@ inline constexpr char kTraceOn[] = "ORVEK_STATUS_BRIDGE_TRACE";
 inline constexpr char kAllowPrivate[] = "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE";
 inline constexpr char kVendorLog[] = "ORVEK_STANDIN_VENDOR_LOG";
 
+// The bridge's fixed texts, written out here so that the tests check the
+// program's bytes against an independent copy.
+inline constexpr char kProbeLine[] =
+    R"({"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReuseBlock"})";
+inline constexpr char kLoadFailed[] = "无法加载 LMCDLL70.dll: ";
+inline constexpr char kExportMissing[] =
+    "LMCDLL70.dll 中没有 IsVerifiedReuseBlock 导出";
+inline constexpr char kPrivateCallDisabled[] =
+    "私有 MFC 状态调用未启用；仅完成导出探测";
+inline constexpr char kMissingRequest[] = "缺少 JSON 请求";
+inline constexpr char kInvalidRequest[] =
+    "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
+inline constexpr char kVendorException[] = "调用 Mentor 私有状态函数时发生异常";
+inline constexpr char kEmptyRequest[] = "空请求";
+// What the stand-in vendor library writes when it is unloaded.
+inline constexpr char kUnloaded[] = "stand-in vendor library unloaded";
+
 // True when the suite, and with it the native bridge it runs, is built with
 // AddressSanitizer, which keeps freed memory in quarantine for a while and
 // reserves terabytes of address space for its shadow.

@@ -16,9 +16,6 @@
 namespace e2e {
 namespace {
 
-constexpr char kMissingRequest[] = "缺少 JSON 请求";
-constexpr char kVendorException[] = "调用 Mentor 私有状态函数时发生异常";
-
 constexpr unsigned long long kMiB = 1ULL << 20;
 
 // The trace of one status call that returned.

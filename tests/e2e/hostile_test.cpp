@@ -16,10 +16,6 @@
 namespace e2e {
 namespace {
 
-constexpr char kInvalidRequest[] =
-    "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
-constexpr char kEmptyRequest[] = "空请求";
-
 constexpr size_t kMiB = size_t{1} << 20;
 
 // `text` with every byte outside printable ASCII as \xHH, cut to `limit`.

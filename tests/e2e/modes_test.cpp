@@ -12,15 +12,6 @@
 namespace e2e {
 namespace {
 
-constexpr char kProbeLine[] =
-    R"({"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReuseBlock"})";
-constexpr char kLoadFailed[] = "无法加载 LMCDLL70.dll: ";
-constexpr char kExportMissing[] =
-    "LMCDLL70.dll 中没有 IsVerifiedReuseBlock 导出";
-constexpr char kPrivateCallDisabled[] =
-    "私有 MFC 状态调用未启用；仅完成导出探测";
-constexpr char kUnloaded[] = "stand-in vendor library unloaded";
-
 // Two requests for the absent LMC file "none.lmc": answered as not verified.
 const std::string kTwoRequests =
     Request("1", "none.lmc", "U1") + Request("2", "none.lmc", "U2");

@@ -15,13 +15,6 @@ namespace {
 
 using std::string_literals::operator""s;
 
-constexpr char kInvalidRequest[] =
-    "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
-constexpr char kMissingRequest[] = "缺少 JSON 请求";
-constexpr char kVendorException[] = "调用 Mentor 私有状态函数时发生异常";
-constexpr char kEmptyRequest[] = "空请求";
-constexpr char kUnloaded[] = "stand-in vendor library unloaded";
-
 // The rules of the stand-in LMC file used throughout.
 constexpr char kRules[] =
     "verified U1\n"
@@ -31,6 +24,12 @@ constexpr char kRules[] =
     "crash U5\n"
     "verified-2 U6\n"
     "verified U\n";
+
+// The trace of one vendor call that returned.
+std::string CallTrace() {
+  return TraceOf({"calling-status-function", "status-function-returned",
+                  "cstring-scope-ended"});
+}
 
 class RequestsTest : public ::testing::Test {
  protected:
@@ -161,9 +160,7 @@ TEST_F(RequestsTest, OneShotEndings) {
   const std::string answer = SuccessLine("1", "U1", lmc_, true);
   const std::string head = TraceOf(
       {"starting", "dll-loaded", "export-found", "waiting-for-request"});
-  const std::string call =
-      TraceOf({"calling-status-function", "status-function-returned",
-               "cstring-scope-ended"});
+  const std::string call = CallTrace();
   struct Case {
     const char* what;
     std::string input;
@@ -206,9 +203,7 @@ TEST_F(RequestsTest, ServerAnswersEveryLineInOrder) {
   const std::string answer = SuccessLine("1", "U1", lmc_, true);
   const std::string invalid = ErrorLine(kInvalidRequest);
   const std::string empty = ErrorLine(kEmptyRequest);
-  const std::string call =
-      TraceOf({"calling-status-function", "status-function-returned",
-               "cstring-scope-ended"});
+  const std::string call = CallTrace();
   struct Case {
     const char* what;
     std::string input;

@@ -14,14 +14,6 @@
 namespace e2e {
 namespace {
 
-constexpr char kProbeLine[] =
-    R"({"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReuseBlock"})";
-constexpr char kLoadFailed[] = "无法加载 LMCDLL70.dll: ";
-constexpr char kInvalidRequest[] =
-    "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
-constexpr char kMissingRequest[] = "缺少 JSON 请求";
-constexpr char kEmptyRequest[] = "空请求";
-
 // The rules of the stand-in LMC file used here.
 constexpr char kRules[] =
     "verified U1\n"
