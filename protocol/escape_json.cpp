@@ -4,38 +4,36 @@ namespace status_bridge {
 
 namespace {
 
-// The second byte of the escape for `byte`, or NUL when it passes unchanged.
-char EscapeLetter(char byte) {
-  switch (byte) {
-    case '\n':
-      return 'n';
-    case '\r':
-      return 'r';
-    case '"':
-      return '"';
-    case '\\':
-      return '\\';
-    default:
-      return '\0';
+// For each byte value, the second byte of its escape, or NUL when the byte
+// passes unchanged.
+struct EscapeTable {
+  char letter[256] = {};
+  constexpr EscapeTable() {
+    letter[static_cast<unsigned char>('\n')] = 'n';
+    letter[static_cast<unsigned char>('\r')] = 'r';
+    letter[static_cast<unsigned char>('"')] = '"';
+    letter[static_cast<unsigned char>('\\')] = '\\';
   }
-}
+};
+constexpr EscapeTable kEscapes;
 
 }  // namespace
 
 void AppendEscapedJson(const std::string& text, std::string* out) {
   // Copy runs of plain bytes in one piece; only four byte values break a run.
-  size_t run_start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char letter = EscapeLetter(text[i]);
+  const char* run = text.data();
+  const char* end = run + text.size();
+  for (const char* p = run; p != end; ++p) {
+    char letter = kEscapes.letter[static_cast<unsigned char>(*p)];
     if (letter == '\0') {
       continue;
     }
-    out->append(text, run_start, i - run_start);
+    out->append(run, static_cast<size_t>(p - run));
     out->push_back('\\');
     out->push_back(letter);
-    run_start = i + 1;
+    run = p + 1;
   }
-  out->append(text, run_start, std::string::npos);
+  out->append(run, static_cast<size_t>(end - run));
 }
 
 std::string EscapeJson(const std::string& text) {
