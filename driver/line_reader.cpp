@@ -1,7 +1,7 @@
 #include "driver/line_reader.h"
 
-#include <istream>
-#include <streambuf>
+#include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -9,55 +9,67 @@ namespace status_bridge {
 
 namespace {
 
-// Standard input as a stream buffer filled by ReadStandardInput. The standard
-// library's own file buffer throws on a read error, and the request stream
-// rethrows whatever getline meets (see RequestInput), so a closed or
-// unreadable standard input would end the process like exhausted memory;
-// here a read error is the end of the input.
-class StandardInputBuffer : public std::streambuf {
- protected:
-  int_type underflow() override {
-    size_t count = ReadStandardInput(buffer_, sizeof(buffer_));
-    if (count == 0) {
-      return traits_type::eof();
-    }
-    setg(buffer_, buffer_, buffer_ + count);
-    return traits_type::to_int_type(buffer_[0]);
+// Sets `line` to the bytes of `pieces` followed by `size` bytes at `tail`,
+// copying each byte once into a line allocated at its final size.
+void JoinLine(const std::vector<std::string>& pieces, const char* tail,
+              size_t size, std::string* line) {
+  if (pieces.empty()) {
+    line->assign(tail, size);
+    return;
   }
-
- private:
-  char buffer_[1 << 16];
-};
-
-// The stream that request lines are read from.
-struct RequestInput {
-  // Exhausted memory while a line grows raises std::bad_alloc inside getline,
-  // which the stream records as badbit; rethrown, it ends the process instead
-  // of passing for the end of the input.
-  RequestInput() : stream(&buffer) { stream.exceptions(std::ios::badbit); }
-
-  StandardInputBuffer buffer;
-  std::istream stream;
-};
+  size_t total = size;
+  for (const std::string& piece : pieces) {
+    total += piece.size();
+  }
+  line->clear();
+  line->reserve(total);
+  for (const std::string& piece : pieces) {
+    line->append(piece);
+  }
+  line->append(tail, size);
+}
 
 }  // namespace
 
-bool ReadLine(std::istream& in, std::string* line) {
-  if (!std::getline(in, *line)) {
-    return false;
+bool ReadLine(LineInput* input, std::string* line) {
+  // A line longer than the buffer is kept as the buffer's successive
+  // contents and joined once its end is known. Growing the line as it comes
+  // would copy its bytes again at every doubling and touch up to three times
+  // its length in fresh memory.
+  std::vector<std::string> pieces;
+  for (;;) {
+    if (input->begin == input->end) {
+      input->begin = 0;
+      input->end = input->read(input->buffer, sizeof(input->buffer));
+      if (input->end == 0) {
+        if (pieces.empty()) {
+          return false;
+        }
+        JoinLine(pieces, input->buffer, 0, line);
+        return true;
+      }
+    }
+    const char* from = input->buffer + input->begin;
+    size_t available = input->end - input->begin;
+    const char* lf =
+        static_cast<const char*>(std::memchr(from, '\n', available));
+    if (lf == nullptr) {
+      pieces.emplace_back(from, available);
+      input->begin = input->end;
+      continue;
+    }
+    JoinLine(pieces, from, static_cast<size_t>(lf - from), line);
+    input->begin += static_cast<size_t>(lf - from) + 1;
+    if (kLineReaderDropsCrBeforeLf && !line->empty() && line->back() == '\r') {
+      line->pop_back();
+    }
+    return true;
   }
-  // getline sets eofbit only when the input ended before an LF.
-  bool ended_by_lf = !in.eof();
-  if (kLineReaderDropsCrBeforeLf && ended_by_lf && !line->empty() &&
-      line->back() == '\r') {
-    line->pop_back();
-  }
-  return true;
 }
 
 bool ReadRequestLine(std::string* line) {
-  static RequestInput input;
-  return ReadLine(input.stream, line);
+  static LineInput input = {ReadStandardInput, {}, 0, 0};
+  return ReadLine(&input, line);
 }
 
 }  // namespace status_bridge

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,19 +13,30 @@ namespace status_bridge {
 namespace {
 
 using std::string_literals::operator""s;
+using Lines = std::vector<std::string>;
 
-std::vector<std::string> ReadAll(const std::string& input) {
-  std::istringstream in(input);
-  std::vector<std::string> lines;
+// The lines of `input`, read from a source that hands out at most `chunk`
+// bytes a read, as a pipe may.
+Lines ReadAll(const std::string& input, size_t chunk) {
+  auto source = std::make_unique<LineInput>();
+  size_t offset = 0;
+  source->read = [&](char* buffer, size_t capacity) {
+    size_t count = std::min({chunk, capacity, input.size() - offset});
+    std::copy_n(input.data() + offset, count, buffer);
+    offset += count;
+    return count;
+  };
+  Lines lines;
   std::string line = "stale";
-  while (ReadLine(in, &line)) {
+  while (ReadLine(source.get(), &line)) {
     lines.push_back(line);
   }
   return lines;
 }
 
+constexpr size_t kChunks[] = {1, 2, 3, size_t{1} << 20};
+
 TEST(ReadLineTest, SplitsAtLf) {
-  using Lines = std::vector<std::string>;
   struct Case {
     std::string input;
     Lines lines;
@@ -40,8 +52,25 @@ TEST(ReadLineTest, SplitsAtLf) {
       {"\r", {"\r"}},  // No LF follows, so the CR stays.
       {"a\r", {"a\r"}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ReadAll(c.input), c.lines) << "input: " << c.input;
+  for (size_t chunk : kChunks) {
+    for (const Case& c : cases) {
+      EXPECT_EQ(ReadAll(c.input, chunk), c.lines)
+          << "input: " << c.input << ", chunk: " << chunk;
+    }
+  }
+}
+
+TEST(ReadLineTest, LinesLongerThanTheBufferArriveWhole) {
+  const size_t buffer = sizeof(LineInput::buffer);
+  std::string exact(buffer, 'x');
+  std::string longer(3 * buffer + 7, 'y');
+  longer[buffer - 1] = '\0';
+  longer[2 * buffer] = '\r';
+  for (size_t chunk : {size_t{4093}, buffer, size_t{1} << 20}) {
+    EXPECT_EQ(ReadAll(exact + "\n" + longer + "\nz", chunk),
+              (Lines{exact, longer, "z"}))
+        << "chunk: " << chunk;
+    EXPECT_EQ(ReadAll(longer, chunk), Lines{longer}) << "chunk: " << chunk;
   }
 }
 
@@ -49,11 +78,15 @@ TEST(ReadLineTest, CrBeforeLfReadsAsTheStreamsOfWindowsGiveIt) {
   if (!kLineReaderDropsCrBeforeLf) {
     GTEST_SKIP() << "the C runtime's text mode drops the CR itself";
   }
-  using Lines = std::vector<std::string>;
-  EXPECT_EQ(ReadAll("a\r\n"), Lines{"a"});
-  EXPECT_EQ(ReadAll("\r\n"), Lines{""});
-  EXPECT_EQ(ReadAll("a\r\r\n"), Lines{"a\r"});
-  EXPECT_EQ(ReadAll("\r\r\n\r"), (Lines{"\r", "\r"}));
+  // The CR of the long line is the last byte of the first buffer's worth.
+  std::string long_line(sizeof(LineInput::buffer) - 1, 'x');
+  for (size_t chunk : kChunks) {
+    EXPECT_EQ(ReadAll("a\r\n", chunk), Lines{"a"});
+    EXPECT_EQ(ReadAll("\r\n", chunk), Lines{""});
+    EXPECT_EQ(ReadAll("a\r\r\n", chunk), Lines{"a\r"});
+    EXPECT_EQ(ReadAll("\r\r\n\r", chunk), (Lines{"\r", "\r"}));
+    EXPECT_EQ(ReadAll(long_line + "\r\nb", chunk), (Lines{long_line, "b"}));
+  }
 }
 
 }  // namespace

@@ -41,7 +41,6 @@ void WriteAnswer(const std::string& answer) {
 int main(int argc, char** argv) {
   // The same stream set-up as the bridge's own entry point.
   std::ios::sync_with_stdio(false);
-  std::cin.exceptions(std::ios::badbit);
 
   bool server = argc == 3 && std::strcmp(argv[1], "--server") == 0;
   bool one_shot = argc == 4 && std::strcmp(argv[1], "--one-shot") == 0;
