@@ -1,14 +1,18 @@
 // The escaping round trip: for every byte string s and key k, the extractor
 // reads s back exactly from {"k":"<EscapeJson(s)>"}, and the escaped form
-// holds neither LF nor CR, so that no value can break an answer line.
+// holds neither LF nor CR, so that no value can break an answer line. The
+// answer writer, which escapes piece by piece, writes the same escaped form.
 //
 // Input: <key> NUL <s>, or s alone (with the key "k").
 
 #include <cstddef>
 #include <cstdint>
+#include <iostream>
+#include <sstream>
 #include <string>
 
 #include "fuzz/fuzz_input.h"
+#include "protocol/answer_lines.h"
 #include "protocol/escape_json.h"
 #include "protocol/extract_json_string.h"
 
@@ -28,10 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (escaped.size() != text.size() + escapes) {
     fuzz::Fail("the escaped form is not one byte longer per escaped byte");
   }
-  std::string appended = "{";
-  status_bridge::AppendEscapedJson(text, &appended);
-  if (appended != "{" + escaped) {
-    fuzz::Fail("AppendEscapedJson differs from EscapeJson");
+  std::stringbuf written;
+  std::streambuf* out = std::cout.rdbuf(&written);
+  status_bridge::WriteErrorLine(text);
+  std::cout.rdbuf(out);
+  if (written.str() != "{\"ok\":false,\"error\":\"" + escaped + "\"}\n") {
+    fuzz::Fail("the error line does not hold the escaped form");
   }
 
   std::string line = "{\"" + key + "\":\"" + escaped + "\"}";

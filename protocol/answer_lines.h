@@ -4,9 +4,10 @@
 
 namespace status_bridge {
 
-// Each writer below composes one whole answer line, then writes it with its LF
-// to standard output in one piece and flushes, so that an answer is never
-// split or interleaved. Write failures are not detected.
+// Each writer below puts one whole answer line, ended by LF, into standard
+// output's buffer and flushes it; a line that fits the buffer leaves in one
+// write. Writing a line allocates nothing, so no exception can cut one short.
+// Write failures are not detected.
 
 // Writes {"ok":false,"error":"<message>"}.
 void WriteErrorLine(const std::string& message);

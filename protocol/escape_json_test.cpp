@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace status_bridge {
 namespace {
@@ -45,10 +46,25 @@ TEST(EscapeJsonTest, NoByteValueBreaksTheLine) {
   EXPECT_EQ(escaped.size(), every_byte.size() + 4);
 }
 
-TEST(EscapeJsonTest, AppendKeepsWhatIsThere) {
-  std::string out = "{\"k\":\"";
-  AppendEscapedJson("a\nb", &out);
-  EXPECT_EQ(out, "{\"k\":\"a\\nb");
+TEST(EscapeJsonTest, PiecesAreKeptRunsAndEscapesNeverEmpty) {
+  using Pieces = std::vector<std::string>;
+  struct Case {
+    std::string text;
+    Pieces pieces;
+  } cases[] = {
+      {"", {}},
+      {"abc", {"abc"}},
+      {"\n", {"\\n"}},
+      {"ab\ncd\"", {"ab", "\\n", "cd", "\\\""}},
+      {"\r\\x", {"\\r", "\\\\", "x"}},
+  };
+  for (const Case& c : cases) {
+    Pieces pieces;
+    ForEachEscapedPiece(c.text, [&pieces](const char* data, size_t size) {
+      pieces.emplace_back(data, size);
+    });
+    EXPECT_EQ(pieces, c.pieces) << "input: " << c.text;
+  }
 }
 
 }  // namespace
