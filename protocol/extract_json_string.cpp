@@ -58,13 +58,13 @@ void DecodeValueAfter(const char* from, const char* end, std::string* value) {
     return;
   }
   const char* pos = open_quote + 1;
-  // The next quote and the next backslash at or after `pos`; each is looked
-  // for again only once `pos` has passed it, so no byte is scanned twice.
+  // The value ends at the first quote that no backslash escapes, so only the
+  // stretch before the next quote is searched for a backslash, and the next
+  // quote is looked for again only once an escaped quote has been passed:
+  // no byte is scanned twice.
   const char* next_quote = Find(pos, end, '"');
-  const char* next_backslash = Find(pos, end, '\\');
-  // The value's text runs at least to the next quote, as it ends at an
-  // unescaped one: reserving that much never exceeds the raw text, and a value
-  // without an escaped quote then grows no more.
+  // Reserving the stretch to the next quote never exceeds the raw text, and a
+  // value without an escaped quote then grows no more.
   if (next_quote != end) {
     value->reserve(static_cast<size_t>(next_quote - pos));
   }
@@ -72,27 +72,24 @@ void DecodeValueAfter(const char* from, const char* end, std::string* value) {
     if (next_quote < pos) {
       next_quote = Find(pos, end, '"');
     }
-    if (next_backslash < pos) {
-      next_backslash = Find(pos, end, '\\');
-    }
-    // Copy the plain run up to the next quote or backslash in one piece.
-    const char* special =
-        next_quote < next_backslash ? next_quote : next_backslash;
-    if (special == end) {
+    if (next_quote == end) {
       value->clear();  // The line ends inside the value.
       return;
     }
-    value->append(pos, static_cast<size_t>(special - pos));
-    if (*special == '"') {
+    // Copy the plain run up to the next backslash or the quote in one piece.
+    const char* backslash = Find(pos, next_quote, '\\');
+    value->append(pos, static_cast<size_t>(backslash - pos));
+    if (backslash == next_quote) {
       return;
     }
-    int decoded = special + 1 == end ? -1 : DecodeEscape(special[1]);
+    // A quote follows the backslash, so the escape's letter is in the line.
+    int decoded = DecodeEscape(backslash[1]);
     if (decoded < 0) {
-      value->clear();  // A backslash as the last byte, or a foreign escape.
+      value->clear();  // A foreign escape.
       return;
     }
     value->push_back(static_cast<char>(decoded));
-    pos = special + 2;
+    pos = backslash + 2;
   }
 }
 

@@ -77,6 +77,19 @@ TEST(ExtractJsonStringTest, LongValueWithEscapesFarApart) {
   EXPECT_EQ(ExtractJsonString(R"({"k":")" + a + R"(\")" + b, "k"), "");
 }
 
+TEST(ExtractJsonStringTest, EscapesAndQuotesAtEveryShortDistance) {
+  // Short and long distances between the bytes the reader looks for are
+  // searched in different ways; every distance up to 40 reads the same.
+  for (size_t n = 0; n <= 40; ++n) {
+    std::string a(n, 'a');
+    std::string gap(n, ' ');
+    std::string line =
+        R"({"k")" + gap + ":" + gap + R"(")" + a + R"(\"\\)" + a + R"(\n")" + a;
+    EXPECT_EQ(ExtractJsonString(line, "k"), a + "\"\\" + a + "\n") << n;
+    EXPECT_EQ(ExtractJsonString(line.substr(0, line.rfind('"')), "k"), "") << n;
+  }
+}
+
 TEST(ExtractJsonStringTest, EachCallSearchesTheWholeLine) {
   std::string line =
       R"({"request_id":"r","lmc_file":"\q","block_name":"U1","op":"is_verified"})";
