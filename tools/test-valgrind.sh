@@ -50,6 +50,7 @@ awk -v rules="$rules" 'BEGIN {
 }' >"$work/server.txt"
 
 memcheck="valgrind --error-exitcode=99 --leak-check=full
+  --suppressions=$root/tools/valgrind.supp
   --show-leak-kinds=definite,indirect,possible
   --errors-for-leak-kinds=definite,indirect,possible"
 
