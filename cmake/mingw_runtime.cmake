@@ -7,8 +7,15 @@
 # runtime and the string runtime DLL beside it.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
 
+# libgcc's DLL is named after its way of unwinding: DWARF-2 on 32-bit x86,
+# SEH on x86-64.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(libgcc_dll libgcc_s_seh-1.dll)
+else()
+  set(libgcc_dll libgcc_s_dw2-1.dll)
+endif()
 set(STATUS_BRIDGE_MINGW_RUNTIME_DLLS)
-foreach(dll libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll)
+foreach(dll ${libgcc_dll} libstdc++-6.dll libwinpthread-1.dll)
   execute_process(
     COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
     OUTPUT_VARIABLE dll_path

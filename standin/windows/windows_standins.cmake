@@ -6,10 +6,15 @@
 #                                       lld-link, with the vendor's signature;
 #                                       answers, logs, crashes, and raises an
 #                                       MSVC exception for the throw rules.
+#                                       32-bit builds only: the vendor's
+#                                       library is a 32-bit one.
 # standin/vendor-mingw/LMCDLL70.dll     built by mingw from vendor_export.cpp;
 #                                       its throw rules throw mingw exceptions
 #                                       that the bridge can catch.
 # standin/vendor-without-export/...     built by mingw, without the export.
+#
+# Either way the decorated name comes from compiling the vendor's signature
+# for the 32-bit MSVC ABI, which needs no 32-bit program to run.
 
 find_program(STANDIN_CLANG NAMES clang clang-14 REQUIRED)
 find_program(STANDIN_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
@@ -39,35 +44,38 @@ foreach(source vendor_export_msvc lmc_rules)
   list(APPEND msvc_objects ${msvc_work}/${source}.obj)
 endforeach()
 
-add_custom_command(
-  OUTPUT ${msvc_work}/kernel32.lib
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_work}
-  COMMAND ${STANDIN_LLVM_DLLTOOL} -m i386 -k
-          -d ${CMAKE_CURRENT_LIST_DIR}/kernel32.def -l ${msvc_work}/kernel32.lib
-  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/kernel32.def
-  COMMENT "Making the kernel32 import library"
-  VERBATIM)
-add_custom_command(
-  OUTPUT ${msvc_work}/standin_cstring.lib
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_work}
-  COMMAND ${STANDIN_LLVM_DLLTOOL} -m i386 -D $<TARGET_FILE_NAME:standin_cstring>
-          -d ${CMAKE_CURRENT_LIST_DIR}/standin_cstring.def
-          -l ${msvc_work}/standin_cstring.lib
-  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/standin_cstring.def
-  COMMENT "Making the stand-in string runtime's import library"
-  VERBATIM)
+# The MSVC-ABI library itself, in 32-bit builds.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_custom_command(
+    OUTPUT ${msvc_work}/kernel32.lib
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_work}
+    COMMAND ${STANDIN_LLVM_DLLTOOL} -m i386 -k
+            -d ${CMAKE_CURRENT_LIST_DIR}/kernel32.def -l ${msvc_work}/kernel32.lib
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/kernel32.def
+    COMMENT "Making the kernel32 import library"
+    VERBATIM)
+  add_custom_command(
+    OUTPUT ${msvc_work}/standin_cstring.lib
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_work}
+    COMMAND ${STANDIN_LLVM_DLLTOOL} -m i386 -D $<TARGET_FILE_NAME:standin_cstring>
+            -d ${CMAKE_CURRENT_LIST_DIR}/standin_cstring.def
+            -l ${msvc_work}/standin_cstring.lib
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/standin_cstring.def
+    COMMENT "Making the stand-in string runtime's import library"
+    VERBATIM)
 
-add_custom_command(
-  OUTPUT ${msvc_dll}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_dir}
-  COMMAND ${STANDIN_LLD_LINK} /dll /nodefaultlib /entry:_DllMainCRTStartup
-          /implib:${msvc_work}/LMCDLL70.lib /out:${msvc_dll}
-          ${msvc_objects} ${msvc_work}/kernel32.lib ${msvc_work}/standin_cstring.lib
-  DEPENDS ${msvc_objects} ${msvc_work}/kernel32.lib ${msvc_work}/standin_cstring.lib
-  COMMENT "Linking the MSVC-ABI stand-in vendor library"
-  VERBATIM)
-add_custom_target(standin_vendor_msvc ALL DEPENDS ${msvc_dll})
-set_property(GLOBAL PROPERTY STATUS_BRIDGE_MSVC_ABI_VENDOR ${msvc_dll})
+  add_custom_command(
+    OUTPUT ${msvc_dll}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_dir}
+    COMMAND ${STANDIN_LLD_LINK} /dll /nodefaultlib /entry:_DllMainCRTStartup
+            /implib:${msvc_work}/LMCDLL70.lib /out:${msvc_dll}
+            ${msvc_objects} ${msvc_work}/kernel32.lib ${msvc_work}/standin_cstring.lib
+    DEPENDS ${msvc_objects} ${msvc_work}/kernel32.lib ${msvc_work}/standin_cstring.lib
+    COMMENT "Linking the MSVC-ABI stand-in vendor library"
+    VERBATIM)
+  add_custom_target(standin_vendor_msvc ALL DEPENDS ${msvc_dll})
+  set_property(GLOBAL PROPERTY STATUS_BRIDGE_MSVC_ABI_VENDOR ${msvc_dll})
+endif()
 
 # The mingw stand-in exports its function under the decorated name that the
 # MSVC-ABI compiler derived above, read from that object file.
