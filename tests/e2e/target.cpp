@@ -26,7 +26,9 @@ Target MakeTarget() {
               STATUS_BRIDGE_STANDIN_VENDOR_NO_EXPORT);
   target.vendor_throwing = FromEnv("STATUS_BRIDGE_E2E_VENDOR_THROWING",
                                    target.vendor_library.c_str());
-  target.windows = FromEnv("STATUS_BRIDGE_E2E_WINDOWS", "0") == "1";
+  const std::string windows = FromEnv("STATUS_BRIDGE_E2E_WINDOWS", "0");
+  target.windows = windows == "1" || windows == "64";
+  target.win64 = windows == "64";
   target.line_end = target.windows ? "\r\n" : "\n";
   for (const char* name : {"PATH", "HOME", "WINEPREFIX", "WINEDEBUG", "LC_ALL",
                            "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {

@@ -18,6 +18,9 @@ struct Target {
   std::string vendor_throwing;        // One whose throw rules really throw.
   std::string line_end;  // What an LF written by the bridge becomes.
   bool windows = false;  // The bridge is a Windows program.
+  // The 64-bit Windows test build: it has no MSVC-ABI vendor library (the
+  // vendor's ABI is a 32-bit one) and no 2 GiB address space.
+  bool win64 = false;
   Environment base_env;  // Given to every run.
 };
 

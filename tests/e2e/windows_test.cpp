@@ -23,12 +23,6 @@ constexpr char kRules[] =
     "verified-2 U6\n"
     "verified \xE5\x9D\x97-1\n";  // 块-1
 
-// `err` without the notice that Wine itself writes to standard error when a
-// program dies of an unhandled exception; Windows writes none.
-std::string WithoutWineNotice(const std::string& err) {
-  return err.substr(0, err.find("wine: Unhandled "));
-}
-
 class WindowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -41,6 +35,42 @@ class WindowsTest : public ::testing::Test {
   ScratchDir dir_;
   std::string lmc_;
 };
+
+// Cases that call the MSVC-ABI stand-in vendor library, which only the
+// 32-bit build has.
+class MsvcAbiVendorTest : public WindowsTest {
+ protected:
+  void SetUp() override {
+    if (GetTarget().win64) {
+      GTEST_SKIP() << "32-bit only: needs the MSVC-ABI vendor library";
+    }
+    WindowsTest::SetUp();
+  }
+};
+
+// The run of a server that answers U1, then calls the vendor with
+// `block_name`, which ends the process: its standard output, its trace
+// without Wine's own notice, and its exit code.
+RunResult RunUntilTheVendorFaults(const std::string& lmc,
+                                  const std::string& block_name) {
+  RunResult run =
+      RunBridge({"--server"}, VendorEnv(true),
+                Request("1", lmc, "U1") + Request("2", lmc, block_name) +
+                    Request("3", lmc, "U1"));
+  // Wine itself writes a notice to standard error when a program dies of an
+  // unhandled exception; Windows writes none.
+  run.err = run.err.substr(0, run.err.find("wine: Unhandled "));
+  return run;
+}
+
+// The answers and trace of such a run: the first request's only.
+void ExpectNoAnswerAfterTheFault(const RunResult& run, const std::string& lmc) {
+  EXPECT_EQ(run.out, Lines({SuccessLine("1", "U1", lmc, true)}));
+  EXPECT_EQ(run.err,
+            TraceOf({"starting", "dll-loaded", "export-found", "server-ready",
+                     "calling-status-function", "status-function-returned",
+                     "cstring-scope-ended", "calling-status-function"}));
+}
 
 // Requests ended by CR LF arrive without the CR; every LF that the bridge
 // writes, on standard output and on standard error alike, leaves as CR LF.
@@ -174,7 +204,7 @@ TEST_F(WindowsTest, BackslashSddHomeForms) {
 // Through the MSVC-ABI export: the block-name string built in the argument
 // slot and the LMC-file string by reference arrive intact (the stand-in logs
 // what it received), whatever their length or bytes.
-TEST_F(WindowsTest, MsvcAbiExportReceivesTheStringsIntact) {
+TEST_F(MsvcAbiVendorTest, ExportReceivesTheStringsIntact) {
   const std::string log = dir_.Path("calls.log");
   const std::string long_name(5000, 'L');
   const std::string chinese = "\xE5\x9D\x97-1";  // 块-1
@@ -202,32 +232,20 @@ TEST_F(WindowsTest, MingwExportsByteTwoReadsAsVerified) {
 }
 
 // What no handler of the bridge catches ends the process at once, with no
-// answer, no crash report and no dialog to wait on: an access violation in
-// the vendor library, and an MSVC C++ exception (code 0xE06D7363), which the
-// mingw build's handlers cannot see (only the MSVC build can catch it). Wine
-// passes on the low byte of the status alone.
-TEST_F(WindowsTest, UncaughtVendorFaultsEndTheRunWithoutAnAnswer) {
-  struct Case {
-    const char* block_name;
-    int exit_code;
-  } cases[] = {
-      {"U5", 0xC0000005 & 0xFF},  // STATUS_ACCESS_VIOLATION
-      {"U3", 0xE06D7363 & 0xFF},  // An MSVC C++ throw.
-  };
-  for (const Case& c : cases) {
-    RunResult run =
-        RunBridge({"--server"}, VendorEnv(true),
-                  Request("1", lmc_, "U1") + Request("2", lmc_, c.block_name) +
-                      Request("3", lmc_, "U1"));
-    EXPECT_EQ(run.out, Lines({SuccessLine("1", "U1", lmc_, true)}))
-        << c.block_name;
-    EXPECT_EQ(WithoutWineNotice(run.err),
-              TraceOf({"starting", "dll-loaded", "export-found", "server-ready",
-                       "calling-status-function", "status-function-returned",
-                       "cstring-scope-ended", "calling-status-function"}))
-        << c.block_name;
-    EXPECT_EQ(run.exit_code, c.exit_code) << c.block_name;
-  }
+// answer, no crash report and no dialog to wait on. An access violation in
+// the vendor library: Wine passes on the low byte of STATUS_ACCESS_VIOLATION.
+TEST_F(WindowsTest, AccessViolationInTheVendorEndsTheRunWithoutAnAnswer) {
+  RunResult run = RunUntilTheVendorFaults(lmc_, "U5");
+  ExpectNoAnswerAfterTheFault(run, lmc_);
+  EXPECT_EQ(run.exit_code, 0xC0000005 & 0xFF);
+}
+
+// An MSVC C++ exception (code 0xE06D7363), which the mingw build's handlers
+// cannot see: only the MSVC build can catch it.
+TEST_F(MsvcAbiVendorTest, MsvcExceptionEndsTheRunWithoutAnAnswer) {
+  RunResult run = RunUntilTheVendorFaults(lmc_, "U3");
+  ExpectNoAnswerAfterTheFault(run, lmc_);
+  EXPECT_EQ(run.exit_code, 0xE06D7363 & 0xFF);
 }
 
 }  // namespace
