@@ -1,8 +1,10 @@
 #!/bin/sh
 # Checks the installed layout and the Windows test kit: installs the Linux
 # build (dev preset) and unpacks the zip that CPack makes from the win32
-# preset, then asks the stand-ins through each. Run after tools/test.sh has
-# built both presets (it runs this script itself).
+# preset, checks the kit's files, then asks the stand-ins through each; the
+# kit only where this machine runs 32-bit Windows programs under Wine (see
+# tools/wine32-probe.sh). Run after tools/test.sh has built both presets (it
+# runs this script itself).
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -38,11 +40,20 @@ expect "$(request 1 "$lmc" U1 | ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 \
   "$linux/bin/status-bridge")" \
   "{\"ok\":true,\"request_id\":\"1\",\"block_name\":\"U1\",\"lmc_file\":\"$lmc\",\"status\":\"READY\",\"source\":\"IsVerifiedReuseBlock\",\"raw_status\":1}"
 
-echo "== Windows: the test kit zip, unpacked and run under Wine"
+echo "== Windows: the test kit zip, unpacked"
 (cd build/win32 && cpack >/dev/null)
 kit_zip=$(ls build/win32/status-bridge-*-win32-testkit.zip)
 unzip -q "$kit_zip" -d "$work/kit"
 kit=$(ls -d "$work"/kit/status-bridge-*-win32-testkit)
+sh tests/windows_build_check.sh "$(command -v llvm-readobj)" \
+  "$kit/status-bridge.exe" "$kit/standin/vendor-msvc/LMCDLL70.dll"
+if ! probe=$(tools/wine32-probe.sh "$root/build/win32/wineprefix"); then
+  echo "package checks passed; the Windows test kit was checked without" \
+    "running it: this machine cannot run 32-bit programs ($probe)"
+  exit 0
+fi
+
+echo "== Windows: the test kit, run under Wine"
 export WINEPREFIX="$root/build/win32/wineprefix" WINEDEBUG=-all LC_ALL=C.UTF-8
 cmake/wine-run.sh "$WINEPREFIX"
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }

@@ -1,59 +1,121 @@
 #!/bin/sh
-# Builds the 32-bit Windows program (mingw-w64, build/win32) with its stand-in
-# vendor libraries and proves it under Wine: the cross-compiled unit tests
-# through CTest, then the end-to-end suite, built natively (build/winhost) and
-# pointed at the Windows program. Run from the repository root, as root on a
-# fresh Debian; it installs what it needs.
+# Proves the Windows build on this machine, as far as the machine allows, and
+# says in its last line which path ran. Run from the repository root, as root
+# on a fresh Debian; it installs what it needs.
+#
+# On every machine: builds the 32-bit program with mingw-w64 (build/win32),
+# its stand-in vendor libraries, unit tests and the native end-to-end host
+# (build/winhost), and checks the 32-bit build without running it.
+#
+# Then, where a 32-bit Windows program starts under Wine (tools/wine32-probe.sh
+# tries one): the unit tests and the end-to-end suite under 32-bit Wine.
+# Where none does (a kernel without 32-bit support, or no 32-bit Wine to be
+# had): the same sources as a 64-bit test build (build/win64-check) under
+# 64-bit Wine, with the cases that need the 32-bit MSVC-ABI vendor library
+# skipped, by name.
+#
+#   STATUS_BRIDGE_REQUIRE_WIN32=1  a machine that cannot run 32-bit programs
+#                                  fails instead of taking the 64-bit path
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-# Wine is installed with its recommended packages, as it was tried here.
-packages="wine wine32:i386 g++-mingw-w64-i686-posix clang lld llvm googletest
-  cmake ninja-build g++ libgtest-dev"
-missing=""
-for package in $packages; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
-    missing="$missing $package"
-  fi
-done
-if [ -n "$missing" ]; then
-  echo "Installing:$missing"
-  dpkg --add-architecture i386
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  # shellcheck disable=SC2086
-  apt-get install -y -qq $missing >/dev/null
+echo "== Windows: packages"
+tools/install-packages.sh g++-mingw-w64-i686-posix clang lld llvm cmake \
+  ninja-build g++ libgtest-dev googletest
+wine32_missing=""
+if ! tools/install-packages.sh --i386 --recommends wine wine32:i386; then
+  wine32_missing="the 32-bit Wine packages could not be installed"
+  echo "Going on without 32-bit Wine."
 fi
 
 echo "== Windows: build (mingw-w64, i686)"
 cmake --preset win32
 cmake --build --preset win32 -j2
 
-echo "== Windows: unit tests under Wine"
-ctest --preset win32
+echo "== Windows: the 32-bit build, checked without running it"
+ctest --preset win32 -L static
 
-echo "== Windows: end-to-end tests under Wine"
+echo "== Windows: end-to-end host (native)"
 cmake -S . -B build/winhost -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DSTATUS_BRIDGE_BUILD_TESTS=ON
 cmake --build build/winhost -j2 --target status_bridge_e2e_tests
 
-win="$root/build/win32"
-export WINEPREFIX="$win/wineprefix"
-export WINEDEBUG=-all
-export LC_ALL=C.UTF-8  # Wine passes non-ASCII paths on only from UTF-8.
-# One Wine server for the whole suite, started apart from the runs' streams.
-WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true
-WINE_RUN_PERSISTENCE=60 cmake/wine-run.sh "$WINEPREFIX"
-trap 'wineserver -k 2>/dev/null || true' EXIT
+passed=0
+skipped=""
+# Runs a command that prints GoogleTest results, showing its output; adds
+# up the tests passed and collects the names of those skipped for want of a
+# 32-bit build (their reason starts with "32-bit only:").
+run_counted() {
+  log=$(mktemp)
+  { "$@" 2>&1 || echo "$?" >"$log.failed"; } | tee "$log"
+  if [ -e "$log.failed" ]; then
+    rm -f "$log" "$log.failed"
+    exit 1
+  fi
+  for count in $(sed -n 's/.*\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$log"); do
+    passed=$((passed + count))
+  done
+  for name in $(awk '/\[ RUN      \]/ { name = $NF }
+                     /32-bit only:/ { print name }' "$log"); do
+    skipped="${skipped:+$skipped, }$name"
+  done
+  rm -f "$log"
+}
 
-STATUS_BRIDGE_E2E_LAUNCHER=$(command -v wine)
-STATUS_BRIDGE_E2E_PROGRAM="$win/status-bridge.exe"
-STATUS_BRIDGE_E2E_VENDOR="$win/standin/vendor-msvc/LMCDLL70.dll"
-STATUS_BRIDGE_E2E_VENDOR_THROWING="$win/standin/vendor-mingw/LMCDLL70.dll"
-STATUS_BRIDGE_E2E_VENDOR_NO_EXPORT="$win/standin/vendor-without-export/LMCDLL70.dll"
-STATUS_BRIDGE_E2E_WINDOWS=1
-export STATUS_BRIDGE_E2E_LAUNCHER STATUS_BRIDGE_E2E_PROGRAM \
-  STATUS_BRIDGE_E2E_VENDOR STATUS_BRIDGE_E2E_VENDOR_THROWING \
-  STATUS_BRIDGE_E2E_VENDOR_NO_EXPORT STATUS_BRIDGE_E2E_WINDOWS
-build/winhost/tests/status_bridge_e2e_tests
+# Runs the end-to-end suite against the Windows build in `$2` under the Wine
+# loader `$1`; `$3` is the kind of build (1: 32-bit, 64: the 64-bit test
+# build) and `$4` the vendor library for the ordinary cases.
+run_e2e() {
+  win="$root/$2"
+  STATUS_BRIDGE_E2E_LAUNCHER=$1
+  STATUS_BRIDGE_E2E_PROGRAM="$win/status-bridge.exe"
+  STATUS_BRIDGE_E2E_VENDOR="$win/standin/$4/LMCDLL70.dll"
+  STATUS_BRIDGE_E2E_VENDOR_THROWING="$win/standin/vendor-mingw/LMCDLL70.dll"
+  STATUS_BRIDGE_E2E_VENDOR_NO_EXPORT="$win/standin/vendor-without-export/LMCDLL70.dll"
+  STATUS_BRIDGE_E2E_WINDOWS=$3
+  export STATUS_BRIDGE_E2E_LAUNCHER STATUS_BRIDGE_E2E_PROGRAM \
+    STATUS_BRIDGE_E2E_VENDOR STATUS_BRIDGE_E2E_VENDOR_THROWING \
+    STATUS_BRIDGE_E2E_VENDOR_NO_EXPORT STATUS_BRIDGE_E2E_WINDOWS
+  export WINEPREFIX="$win/wineprefix" WINEDEBUG=-all
+  export LC_ALL=C.UTF-8  # Wine passes non-ASCII paths on only from UTF-8.
+  # One Wine server for the whole suite, started apart from the runs' streams.
+  wineserver -k 2>/dev/null || true
+  WINE_RUN_PERSISTENCE=60 cmake/wine-run.sh $5 "$WINEPREFIX"
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+  run_counted build/winhost/tests/status_bridge_e2e_tests
+}
+
+echo "== Windows: can this machine start a 32-bit Windows program?"
+if probe=$(tools/wine32-probe.sh "$root/build/win32/wineprefix"); then
+  echo "Yes: the 32-bit path runs."
+  echo "== Windows: unit tests under 32-bit Wine"
+  run_counted ctest --preset win32 -LE static -V
+  echo "== Windows: end-to-end tests under 32-bit Wine"
+  run_e2e "$(command -v wine)" build/win32 1 vendor-msvc ""
+  echo "Windows: 32-bit under Wine: $passed tests passed${skipped:+; skipped: $skipped}"
+  exit 0
+fi
+
+reason="$probe${wine32_missing:+; $wine32_missing}"
+echo "No: $reason."
+if [ "${STATUS_BRIDGE_REQUIRE_WIN32:-0}" = 1 ]; then
+  echo "Windows: this machine cannot run 32-bit programs ($reason)," \
+    "and STATUS_BRIDGE_REQUIRE_WIN32=1 asks for them"
+  exit 1
+fi
+
+echo "== Windows: packages for the 64-bit test build"
+tools/install-packages.sh wine wine64 g++-mingw-w64-x86-64-posix
+
+echo "== Windows: 64-bit test build (mingw-w64, x86_64)"
+cmake --preset win64-check
+cmake --build --preset win64-check -j2
+
+echo "== Windows: unit tests under 64-bit Wine"
+run_counted ctest --preset win64-check -V
+echo "== Windows: end-to-end tests under 64-bit Wine"
+run_e2e /usr/lib/wine/wine64 build/win64-check 64 vendor-mingw --win64
+echo "Windows: this machine cannot run 32-bit programs ($reason);" \
+  "win32 built and checked statically; 64-bit under wine64: $passed tests" \
+  "passed${skipped:+; skipped: $skipped}"
