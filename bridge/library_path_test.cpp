@@ -53,11 +53,5 @@ TEST(ResolveStatusLibraryPathTest, EmptyValuesCountAsUnset) {
   }
 }
 
-TEST(ResolveStatusLibraryPathTest, PlaceBelowHomeIsThirtyBytes) {
-  std::string below_home = kVendorLibraryBelowHome;
-  EXPECT_EQ(below_home.size(), 30u);
-  EXPECT_EQ(below_home.substr(18), "LMCDLL70.dll");
-}
-
 }  // namespace
 }  // namespace status_bridge

@@ -2,16 +2,17 @@
 #
 # Component "bridge": the program and what it needs to run. Where the MFC
 # runtime is absent that includes the stand-in string runtime, and on mingw
-# its runtime DLLs.
+# its runtime DLLs; and the documents with a VERSION file.
 # Component "standins": the stand-in vendor libraries and a sample LMC file,
 # for testing a flow without the vendor tool.
 #
 # Linux:   bin/status-bridge, lib/libstandin_cstring.so,
 #          lib/status-bridge/standin/<variant>/LMCDLL70.dll,
 #          share/status-bridge/examples/sample.lmc, share/doc/status-bridge/
-# Windows: everything the program loads beside it, the stand-ins below
-#          standin/<variant>/, examples/sample.lmc; `cpack` zips it as a test
-#          kit.
+# Windows: everything the program loads beside it, the documents and VERSION,
+#          the stand-ins below standin/<variant>/, examples/sample.lmc;
+#          `cpack` zips it as a test kit. Linux has no package: the Linux
+#          build is for development, and `cmake --install` serves there.
 
 include(GNUInstallDirs)
 
@@ -41,7 +42,10 @@ if(MINGW)
   install(FILES ${STATUS_BRIDGE_MINGW_RUNTIME_DLLS}
     DESTINATION ${bridge_dir} COMPONENT bridge)
 endif()
-install(FILES README.md ARCHITECTURE.md DESTINATION ${doc_dir} COMPONENT bridge)
+# The version, one line, so that an unpacked kit says which one it is.
+file(CONFIGURE OUTPUT VERSION CONTENT "@PROJECT_VERSION@\n" @ONLY)
+install(FILES README.md ARCHITECTURE.md CHANGELOG.md
+  ${PROJECT_BINARY_DIR}/VERSION DESTINATION ${doc_dir} COMPONENT bridge)
 
 # The stand-in vendor libraries, each in the folder of its own it has in the
 # build; installed by the folder they were built in.
@@ -59,15 +63,13 @@ if(NOT MSVC)
     COMPONENT standins)
 endif()
 
-set(CPACK_PACKAGE_NAME status-bridge)
-set(CPACK_PACKAGE_VENDOR "status-bridge developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "Line protocol bridge to the vendor's block status export")
-set(CPACK_GENERATOR ZIP)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 if(WIN32)
+  set(CPACK_PACKAGE_NAME status-bridge)
+  set(CPACK_PACKAGE_VENDOR "status-bridge developers")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Line protocol bridge to the vendor's block status export")
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   set(CPACK_PACKAGE_FILE_NAME status-bridge-${PROJECT_VERSION}-win32-testkit)
-else()
-  set(CPACK_PACKAGE_FILE_NAME status-bridge-${PROJECT_VERSION}-linux)
+  include(CPack)
 endif()
-include(CPack)

@@ -27,7 +27,9 @@ probe_line='{"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReus
 echo "== Linux: cmake --install, bridge component alone"
 cmake --install build/dev --prefix "$work/bridge-only" --component bridge >/dev/null
 expect "$(cd "$work/bridge-only" && find . -type f | sort | tr '\n' ' ')" \
-  "./bin/status-bridge ./lib/libstandin_cstring.so ./share/doc/status-bridge/ARCHITECTURE.md ./share/doc/status-bridge/README.md "
+  "./bin/status-bridge ./lib/libstandin_cstring.so ./share/doc/status-bridge/ARCHITECTURE.md ./share/doc/status-bridge/CHANGELOG.md ./share/doc/status-bridge/README.md ./share/doc/status-bridge/VERSION "
+version=$(sed -n 's/^project(status_bridge VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+expect "$(cat "$work/bridge-only/share/doc/status-bridge/VERSION")" "$version"
 
 echo "== Linux: cmake --install, everything, then a request"
 cmake --install build/dev --prefix "$work/linux" >/dev/null
@@ -45,6 +47,10 @@ echo "== Windows: the test kit zip, unpacked"
 kit_zip=$(ls build/win32/status-bridge-*-win32-testkit.zip)
 unzip -q "$kit_zip" -d "$work/kit"
 kit=$(ls -d "$work"/kit/status-bridge-*-win32-testkit)
+expect "$(basename "$kit")" "status-bridge-$version-win32-testkit"
+expect "$(cat "$kit/VERSION")" "$version"
+# The exe's version resource, whose strings are UTF-16.
+expect "$(strings -el "$kit/status-bridge.exe" | grep -A1 -x FileVersion | tail -n 1)" "$version"
 sh tests/windows_build_check.sh "$(command -v llvm-readobj)" \
   "$kit/status-bridge.exe" "$kit/standin/vendor-msvc/LMCDLL70.dll"
 if ! probe=$(tools/wine32-probe.sh "$root/build/win32/wineprefix"); then

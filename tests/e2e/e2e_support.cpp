@@ -141,4 +141,18 @@ std::string TraceOf(std::initializer_list<const char*> events) {
   return out;
 }
 
+std::string CallTrace() {
+  return TraceOf({"calling-status-function", "status-function-returned",
+                  "cstring-scope-ended"});
+}
+
+std::string Repeat(const std::string& text, int count) {
+  std::string out;
+  out.reserve(text.size() * static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    out += text;
+  }
+  return out;
+}
+
 }  // namespace e2e

@@ -97,6 +97,12 @@ std::string SuccessLine(const std::string& id, const std::string& block_name,
 // The trace of `events` on standard error.
 std::string TraceOf(std::initializer_list<const char*> events);
 
+// The trace of one vendor call that returned.
+std::string CallTrace();
+
+// `text` `count` times over.
+std::string Repeat(const std::string& text, int count);
+
 // JSON-escapes `text` as a request value needs (quote, backslash, LF, CR).
 std::string Escaped(const std::string& text);
 

@@ -18,21 +18,6 @@ namespace {
 
 constexpr unsigned long long kMiB = 1ULL << 20;
 
-// The trace of one status call that returned.
-std::string CallTrace() {
-  return TraceOf({"calling-status-function", "status-function-returned",
-                  "cstring-scope-ended"});
-}
-
-// `text` `count` times over.
-std::string Repeat(const std::string& text, int count) {
-  std::string out;
-  for (int i = 0; i < count; ++i) {
-    out += text;
-  }
-  return out;
-}
-
 // How the bridge's standard input is given to it.
 enum class Stdin { kEmptyPipe, kNotOpen, kDirectory };
 

@@ -322,16 +322,6 @@ TEST_F(HostileInputTest, AMillionEmptyLines) {
   EXPECT_EQ(run.exit_code, 0);
 }
 
-// `text` `count` times over.
-std::string Repeat(const std::string& text, int count) {
-  std::string out;
-  out.reserve(text.size() * static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    out += text;
-  }
-  return out;
-}
-
 TEST_F(HostileInputTest, KeysRepeatedThousandsOfTimes) {
   constexpr int kRepeats = 5000;
   const std::string lmc = Escaped(lmc_);

@@ -25,12 +25,6 @@ constexpr char kRules[] =
     "verified-2 U6\n"
     "verified U\n";
 
-// The trace of one vendor call that returned.
-std::string CallTrace() {
-  return TraceOf({"calling-status-function", "status-function-returned",
-                  "cstring-scope-ended"});
-}
-
 class RequestsTest : public ::testing::Test {
  protected:
   RequestsTest()
