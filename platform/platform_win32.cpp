@@ -7,6 +7,13 @@
 #define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <windows.h>
+#if defined(_MSC_VER)
+#include <werapi.h>
+#else
+// mingw-w64's <werapi.h> (10.0) does not compile: it uses HREPORT without
+// defining it. WerSetFlags is in kernel32 (Windows Vista and later, Wine).
+extern "C" HRESULT WINAPI WerSetFlags(DWORD flags);
+#endif
 
 #include <algorithm>
 #include <climits>
@@ -31,6 +38,15 @@ constexpr UINT kUtf8CodePage = 65001;
 // process with 3, the code of a missing export.
 constexpr UINT kAbnormalEndStatus = 0xC0000017;
 
+// WerSetFlags' WER_FAULT_REPORTING_NO_UI, as the Windows SDK's <werapi.h>
+// defines it; mingw-w64's <werapi.h> lacks the constant, and WerSetFlags'
+// reference page does not list it.
+constexpr DWORD kWerFaultReportingNoUi = 0x00000020;
+#ifdef WER_FAULT_REPORTING_NO_UI
+static_assert(WER_FAULT_REPORTING_NO_UI == kWerFaultReportingNoUi,
+              "the SDK's value");
+#endif
+
 }  // namespace
 
 void PrepareProcess() {
@@ -40,6 +56,10 @@ void PrepareProcess() {
   // answer or for the end of the process, would wait forever.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
                SEM_NOOPENFILEERRORBOX);
+  // The error mode keeps the legacy fault dialog away; the UI of Windows
+  // Error Reporting (the "has stopped working" window) is a switch of its
+  // own. A failure changes nothing the bridge could act on.
+  WerSetFlags(kWerFaultReportingNoUi);
   std::set_terminate(EndProcessAbnormally);
 }
 
