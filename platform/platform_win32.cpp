@@ -7,12 +7,17 @@
 #define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <windows.h>
+#if defined(_MSC_VER)
+#include <werapi.h>
+#else
+// mingw-w64's <werapi.h> (10.0) does not compile: it uses HREPORT without
+// defining it. WerSetFlags is in kernel32 (Windows Vista and later, Wine).
+extern "C" HRESULT WINAPI WerSetFlags(DWORD flags);
+#endif
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <exception>
 
 namespace status_bridge {
@@ -33,6 +38,15 @@ constexpr UINT kUtf8CodePage = 65001;
 // process with 3, the code of a missing export.
 constexpr UINT kAbnormalEndStatus = 0xC0000017;
 
+// WerSetFlags' WER_FAULT_REPORTING_NO_UI, as the Windows SDK's <werapi.h>
+// defines it; mingw-w64's <werapi.h> lacks the constant, and WerSetFlags'
+// reference page does not list it.
+constexpr DWORD kWerFaultReportingNoUi = 0x00000020;
+#ifdef WER_FAULT_REPORTING_NO_UI
+static_assert(WER_FAULT_REPORTING_NO_UI == kWerFaultReportingNoUi,
+              "the SDK's value");
+#endif
+
 }  // namespace
 
 void PrepareProcess() {
@@ -42,6 +56,10 @@ void PrepareProcess() {
   // answer or for the end of the process, would wait forever.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
                SEM_NOOPENFILEERRORBOX);
+  // The error mode keeps the legacy fault dialog away; the UI of Windows
+  // Error Reporting (the "has stopped working" window) is a switch of its
+  // own. A failure changes nothing the bridge could act on.
+  WerSetFlags(kWerFaultReportingNoUi);
   std::set_terminate(EndProcessAbnormally);
 }
 
@@ -60,20 +78,35 @@ std::string ReadPathVariable(const char* name) {
   // the code page become '?'. A vendor installation under a folder with a
   // non-ASCII name would then fail to load, and the error line would carry
   // bytes that are not UTF-8. For ASCII values both reads agree.
+  //
+  // GetEnvironmentVariableW reads the process's own wide environment, which
+  // holds what the parent passed. The C runtime's _wgetenv is no substitute:
+  // the UCRT builds its wide copy from that environment, but msvcrt.dll, the
+  // runtime the mingw build links, builds it from the narrow one, in which
+  // the non-ASCII characters are already lost.
   std::wstring wide_name(name, name + std::strlen(name));  // Names are ASCII.
-  const wchar_t* value = _wgetenv(wide_name.c_str());
-  if (value == nullptr || *value == L'\0') {
+  std::wstring value;
+  DWORD size = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+  // The value can change between the two calls only through another thread,
+  // which the bridge does not have; should it grow, the value reads as unset.
+  if (size > 1) {
+    value.resize(size);
+    DWORD length = GetEnvironmentVariableW(wide_name.c_str(), &value[0], size);
+    value.resize(length < size ? length : 0);
+  }
+  if (value.empty()) {
     return std::string();
   }
-  int wide_length = static_cast<int>(std::wcslen(value));
-  int size = WideCharToMultiByte(kUtf8CodePage, 0, value, wide_length, nullptr,
-                                 0, nullptr, nullptr);
-  if (size <= 0) {
+  int wide_length = static_cast<int>(value.size());
+  int byte_count =
+      WideCharToMultiByte(kUtf8CodePage, 0, value.data(), wide_length, nullptr,
+                          0, nullptr, nullptr);
+  if (byte_count <= 0) {
     return std::string();
   }
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(kUtf8CodePage, 0, value, wide_length, &bytes[0], size,
-                      nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(byte_count), '\0');
+  WideCharToMultiByte(kUtf8CodePage, 0, value.data(), wide_length, &bytes[0],
+                      byte_count, nullptr, nullptr);
   return bytes;
 }
 

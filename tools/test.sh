@@ -13,6 +13,7 @@ ctest --preset dev
 /usr/bin/python3 -m unittest discover -s clients/python
 
 tools/check-style.sh
+tools/check-msvc-build.sh
 tools/test-sanitizers.sh
 tools/test-valgrind.sh
 tools/test-fuzz.sh

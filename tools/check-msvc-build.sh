@@ -1,0 +1,117 @@
+#!/bin/sh
+# Checks the MSVC branch of bridge/vendor_contract.h, which no machine here can
+# build with MSVC: clang compiles bridge/vendor_contract_msvc_check.cpp as MSVC
+# would for the production build (32-bit x86, shared MFC runtime, release,
+# multi-byte) against the MFC mock in standin/mfc_mock, and llvm-nm reads the
+# object. Nothing is linked and nothing is run but a native helper that prints
+# the contract's export name. Also checks that the contract header itself
+# refuses the builds that would link another MFC runtime. Run from anywhere,
+# as root on a fresh Debian; it installs what it needs. Output in
+# build/msvc-check.
+set -eu
+cd "$(dirname "$0")/.."
+tools/install-packages.sh clang lld llvm
+
+# The tool names of Debian's default LLVM, or of its versioned packages.
+tool() {
+  for name in "$1" "$1-14"; do
+    if command -v "$name" >/dev/null 2>&1; then
+      echo "$name"
+      return
+    fi
+  done
+  echo "check-msvc-build: $1 not found" >&2
+  exit 1
+}
+clang=$(tool clang)
+clangxx=$(tool clang++)
+nm=$(tool llvm-nm)
+readobj=$(tool llvm-readobj)
+
+out=build/msvc-check
+mkdir -p "$out"
+check=bridge/vendor_contract_msvc_check.cpp
+# clang as MSVC: _MSC_VER, _M_IX86 and the MSVC ABI. -nostdlibinc leaves
+# clang's own freestanding headers only: there is no MSVC C runtime or
+# standard library here, and the MSVC branch of the contract needs none.
+flags="--target=i686-pc-windows-msvc -std=c++17 -nostdlibinc
+  -fexceptions -fcxx-exceptions -Wall -Wextra -Wpedantic -Werror
+  -I. -isystem standin/mfc_mock"
+release="-D_AFXDLL -D_MBCS -O2 -DNDEBUG"
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# The export name as the contract spells it, printed by a native program
+# built from the same header.
+printf '%s\n' '#include <cstdio>' '#include "bridge/vendor_contract.h"' \
+  'int main() { std::fputs(status_bridge::kIsVerifiedReuseBlockExportName, stdout); }' |
+  $clangxx -std=c++17 -I. -x c++ - -o "$out/print-export-name"
+expected=$("$out/print-export-name")
+if [ "${#expected}" -ne 133 ]; then
+  fail "the contract's export name has ${#expected} bytes, not 133"
+fi
+
+echo "== The production configuration compiles"
+# shellcheck disable=SC2086
+if $clang $flags $release -c "$check" -o "$out/check.obj" 2>"$out/check.log"; then
+  symbols=$($nm "$out/check.obj")
+  defined=$($nm --defined-only --extern-only --just-symbol-name "$out/check.obj")
+  # The vendor's export, declared with the contract's types, is named exactly
+  # as the contract's constant: namespace, __cdecl, bool result, parameters.
+  if [ "$(printf '%s\n' "$defined" | grep -c '^?IsVerifiedReuseBlock@')" -ne 1 ] ||
+    ! printf '%s\n' "$defined" | grep -qxF "$expected"; then
+    fail "the object does not define exactly the contract's export name"
+    printf '%s\n' "$defined" | grep '^?IsVerifiedReuseBlock@' || true
+  fi
+  # The helper builds the by-value copy with MFC's copy constructor, catches
+  # MFC's exception pointers and frees them with CException::Delete.
+  # shellcheck disable=SC2016 # The $ signs belong to the decorated names.
+  string='?$CStringT@DV?$StrTraitMFC_DLL@DV?$ChTraitsCRT@D@ATL@@@@@ATL@@'
+  for symbol in "U ??0${string}QAE@ABV01@@Z" "D ??_R0PAVCException@@@8" \
+    "U ?Delete@CException@@QAEXXZ"; do
+    if ! printf '%s\n' "$symbols" | grep -qF "$symbol"; then
+      fail "the object lacks $symbol"
+    fi
+  done
+  # <afx.h> chose the shared, release, multi-byte MFC runtime.
+  if ! $readobj --coff-directives "$out/check.obj" |
+    grep -q '/DEFAULTLIB:mfc140\.lib'; then
+    fail "the object does not ask for mfc140.lib"
+  fi
+else
+  cat "$out/check.log"
+  fail "the production configuration does not compile"
+fi
+
+# refused <what> <extra flags> <text the contract header's own error holds>
+refused() {
+  what=$1
+  extra=$2
+  text=$3
+  echo "== Refused by the contract header: $what"
+  # shellcheck disable=SC2086
+  if $clang $flags $extra -c "$check" -o "$out/refused.obj" \
+    2>"$out/refused.log"; then
+    fail "$what compiled"
+  elif ! grep -E "vendor_contract\.h:[0-9]+:[0-9]+: error: .*$text" \
+    "$out/refused.log" >/dev/null; then
+    cat "$out/refused.log"
+    fail "$what was not refused by the contract header with \"$text\""
+  fi
+}
+refused "a debug build" "$release -D_DEBUG" "mfc140d\.dll"
+refused "a Unicode build (_UNICODE)" "$release -D_UNICODE" "mfc140u\.dll"
+refused "a Unicode build (UNICODE)" "$release -DUNICODE" "mfc140u\.dll"
+refused "the static MFC library" "-D_MBCS -O2 -DNDEBUG" "_AFXDLL"
+refused "a 64-bit build" "$release --target=x86_64-pc-windows-msvc" \
+  "a 32-bit build"
+
+if [ "$failures" -ne 0 ]; then
+  echo "MSVC-mode check: $failures failure(s)"
+  exit 1
+fi
+echo "MSVC-mode check: passed (the contract's MSVC branch, against the MFC mock)"
