@@ -31,6 +31,8 @@ import subprocess
 import threading
 import time
 
+__version__ = "0.1.0"
+
 __all__ = [
     "DEFAULT_PROGRAM",
     "DEFAULT_TIMEOUT",
