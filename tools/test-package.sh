@@ -27,6 +27,11 @@ cmake --install build/dev --prefix "$work/bridge-only" --component bridge >/dev/
 expect "$(cd "$work/bridge-only" && find . -type f | sort | tr '\n' ' ')" \
   "./bin/status-bridge ./lib/libstandin_cstring.so ./share/doc/status-bridge/ARCHITECTURE.md ./share/doc/status-bridge/README.md "
 
+echo "== Linux: cmake --install, client component alone"
+cmake --install build/dev --prefix "$work/client-only" --component client >/dev/null
+expect "$(cd "$work/client-only" && find . -type f | sort | tr '\n' ' ')" \
+  "./share/status-bridge/clients/python/pyproject.toml ./share/status-bridge/clients/python/status_bridge_client/__init__.py ./share/status-bridge/clients/python/status_bridge_client/py.typed "
+
 echo "== Linux: cmake --install, everything, then a request"
 cmake --install build/dev --prefix "$work/linux" >/dev/null
 linux="$work/linux"
@@ -43,6 +48,8 @@ echo "== Windows: the test kit zip, unpacked and run under Wine"
 kit_zip=$(ls build/win32/status-bridge-*-win32-testkit.zip)
 unzip -q "$kit_zip" -d "$work/kit"
 kit=$(ls -d "$work"/kit/status-bridge-*-win32-testkit)
+expect "$(cd "$kit" && find clients -type f | sort | tr '\n' ' ')" \
+  "clients/python/pyproject.toml clients/python/status_bridge_client/__init__.py clients/python/status_bridge_client/py.typed "
 export WINEPREFIX="$root/build/win32/wineprefix" WINEDEBUG=-all LC_ALL=C.UTF-8
 cmake/wine-run.sh "$WINEPREFIX"
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
