@@ -18,8 +18,8 @@ trap 'rm -rf "$work"' EXIT
 client=$(dirname "$(find "$work/prefix" -name pyproject.toml)")
 /usr/bin/python3 -m venv "$work/venv"
 python="$work/venv/bin/python"
-# Offline: setuptools comes with the environment, wheel from Debian's copy.
-"$python" -m pip install -q --no-index --find-links "$wheels" wheel
+# Offline: the build tools come from Debian's copies of their wheels.
+"$python" -m pip install -q --no-index --find-links "$wheels" setuptools wheel
 "$python" -m pip install -q --no-index --no-build-isolation "$client"
 
 cd "$work"
