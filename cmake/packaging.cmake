@@ -5,14 +5,18 @@
 # its runtime DLLs; and the documents with a VERSION file.
 # Component "standins": the stand-in vendor libraries and a sample LMC file,
 # for testing a flow without the vendor tool.
+# Component "client": the Python client as a source tree that
+# `pip install <folder>` installs.
 #
 # Linux:   bin/status-bridge, lib/libstandin_cstring.so,
 #          lib/status-bridge/standin/<variant>/LMCDLL70.dll,
-#          share/status-bridge/examples/sample.lmc, share/doc/status-bridge/
+#          share/status-bridge/examples/sample.lmc, share/doc/status-bridge/,
+#          share/status-bridge/clients/python/
 # Windows: everything the program loads beside it, the documents and VERSION,
-#          the stand-ins below standin/<variant>/, examples/sample.lmc;
-#          `cpack` zips it as a test kit. Linux has no package: the Linux
-#          build is for development, and `cmake --install` serves there.
+#          the stand-ins below standin/<variant>/, examples/sample.lmc,
+#          clients/python/; `cpack` zips it as a test kit. Linux has no
+#          package: the Linux build is for development, and `cmake --install`
+#          serves there.
 
 include(GNUInstallDirs)
 
@@ -21,12 +25,14 @@ if(WIN32)
   set(library_dir .)
   set(standin_dir standin)
   set(examples_dir examples)
+  set(client_dir clients/python)
   set(doc_dir .)
 else()
   set(bridge_dir ${CMAKE_INSTALL_BINDIR})
   set(library_dir ${CMAKE_INSTALL_LIBDIR})
   set(standin_dir ${CMAKE_INSTALL_LIBDIR}/status-bridge/standin)
   set(examples_dir ${CMAKE_INSTALL_DATADIR}/status-bridge/examples)
+  set(client_dir ${CMAKE_INSTALL_DATADIR}/status-bridge/clients/python)
   set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/status-bridge)
   set_target_properties(status-bridge PROPERTIES
     INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
@@ -62,6 +68,12 @@ if(NOT MSVC)
   install(FILES examples/sample.lmc DESTINATION ${examples_dir}
     COMPONENT standins)
 endif()
+
+install(FILES clients/python/pyproject.toml DESTINATION ${client_dir}
+  COMPONENT client)
+install(FILES clients/python/status_bridge_client/__init__.py
+  clients/python/status_bridge_client/py.typed
+  DESTINATION ${client_dir}/status_bridge_client COMPONENT client)
 
 if(WIN32)
   set(CPACK_PACKAGE_NAME status-bridge)

@@ -31,6 +31,11 @@ expect "$(cd "$work/bridge-only" && find . -type f | sort | tr '\n' ' ')" \
 version=$(sed -n 's/^project(status_bridge VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 expect "$(cat "$work/bridge-only/share/doc/status-bridge/VERSION")" "$version"
 
+echo "== Linux: cmake --install, client component alone"
+cmake --install build/dev --prefix "$work/client-only" --component client >/dev/null
+expect "$(cd "$work/client-only" && find . -type f | sort | tr '\n' ' ')" \
+  "./share/status-bridge/clients/python/pyproject.toml ./share/status-bridge/clients/python/status_bridge_client/__init__.py ./share/status-bridge/clients/python/status_bridge_client/py.typed "
+
 echo "== Linux: cmake --install, everything, then a request"
 cmake --install build/dev --prefix "$work/linux" >/dev/null
 linux="$work/linux"
@@ -47,6 +52,8 @@ echo "== Windows: the test kit zip, unpacked"
 kit_zip=$(ls build/win32/status-bridge-*-win32-testkit.zip)
 unzip -q "$kit_zip" -d "$work/kit"
 kit=$(ls -d "$work"/kit/status-bridge-*-win32-testkit)
+expect "$(cd "$kit" && find clients -type f | sort | tr '\n' ' ')" \
+  "clients/python/pyproject.toml clients/python/status_bridge_client/__init__.py clients/python/status_bridge_client/py.typed "
 expect "$(basename "$kit")" "status-bridge-$version-win32-testkit"
 expect "$(cat "$kit/VERSION")" "$version"
 # The exe's version resource, whose strings are UTF-16.

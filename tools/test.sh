@@ -4,9 +4,10 @@
 # a quarter of an hour on two cores.
 set -eu
 cd "$(dirname "$0")/.."
-tools/install-packages.sh cmake ninja-build g++ libgtest-dev python3
+tools/install-packages.sh cmake ninja-build g++ libgtest-dev python3 \
+  python3-venv python3-wheel-whl
 
-echo "== Linux: unit, end-to-end and Python client tests"
+echo "== Linux: unit, end-to-end and Python client tests (and its install)"
 cmake --preset dev
 cmake --build --preset dev
 ctest --preset dev

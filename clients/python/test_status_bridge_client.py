@@ -5,6 +5,9 @@ STATUS_BRIDGE_PROGRAM, STATUS_BRIDGE_VENDOR and STATUS_BRIDGE_VENDOR_NO_EXPORT
 name the files under test; by default they come from build/dev.
 """
 
+import gc
+import inspect
+import logging
 import os
 import pathlib
 import re
@@ -42,6 +45,8 @@ def setUpModule():
     if missing:
         raise RuntimeError("build the bridge first; missing: "
                            + ", ".join(missing))
+    # The client's warnings are checked where expected, not printed.
+    logging.getLogger("status_bridge").addHandler(logging.NullHandler())
 
 
 def process_gone(pid):
@@ -85,8 +90,8 @@ class BridgeTestCase(unittest.TestCase):
                         encoding="utf-8")
         return str(path)
 
-    def bridge(self, **options):
-        client = sbc.StatusBridge(PROGRAM, env=self.env, **options)
+    def bridge(self, kind=sbc.StatusBridge, **options):
+        client = kind(PROGRAM, **dict({"env": self.env}, **options))
         self.addCleanup(client.terminate)
         return client
 
@@ -105,16 +110,38 @@ class BridgeTestCase(unittest.TestCase):
 
     def fifo(self, name):
         """A FIFO whose readers block until a writer comes; on clean-up any
-        writer still waiting for a reader is released."""
+        reader or writer still waiting for the other side is released."""
         path = self.dir / name
         os.mkfifo(path)
 
-        def release_writers():
-            fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+        def release():
+            reader = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+            writer = os.open(path, os.O_WRONLY | os.O_NONBLOCK)
             time.sleep(0.05)
-            os.close(fd)
-        self.addCleanup(release_writers)
+            os.close(writer)
+            os.close(reader)
+        self.addCleanup(release)
         return str(path)
+
+    def in_thread(self, call, *args, **kwargs):
+        """Runs `call` in a thread; returns the thread and a list that gets
+        its result or exception."""
+        outcome = []
+
+        def run():
+            try:
+                outcome.append(call(*args, **kwargs))
+            except Exception as error:  # noqa: BLE001 - handed to the test
+                outcome.append(error)
+        thread = threading.Thread(target=run, daemon=True)
+        thread.start()
+        return thread, outcome
+
+    def wait_for_vendor_calls(self, count):
+        deadline = time.monotonic() + WAIT
+        while len(self.vendor_calls()) < count:
+            self.assertLess(time.monotonic(), deadline, "no vendor call")
+            time.sleep(0.01)
 
 
 class ServerAnswersTest(BridgeTestCase):
@@ -139,7 +166,7 @@ class ServerAnswersTest(BridgeTestCase):
             for name, expected in cases:
                 with self.subTest(name=name):
                     if isinstance(expected, str):
-                        result = client.is_verified(lmc, name)
+                        result = client.query(lmc, name)
                         self.assertEqual(
                             (result.block_name, result.lmc_file, result.status,
                              result.raw_status, result.verified),
@@ -148,7 +175,7 @@ class ServerAnswersTest(BridgeTestCase):
                         ids.add(result.request_id)
                     else:
                         with self.assertRaises(expected) as raised:
-                            client.is_verified(lmc, name)
+                            client.query(lmc, name)
                         self.assertIsNotNone(raised.exception.message)
                         self.assertIsNone(raised.exception.exit_code)
             self.assertEqual(client.pid, pid)
@@ -177,9 +204,9 @@ class ServerAnswersTest(BridgeTestCase):
                 for mode in ("server", "one-shot"):
                     with self.subTest(name=name, mode=mode):
                         if mode == "server":
-                            result = client.is_verified(lmc, name, block_type)
+                            result = client.query(lmc, name, block_type)
                         else:
-                            result = sbc.is_verified_once(
+                            result = sbc.query_once(
                                 lmc, name, block_type, program=PROGRAM,
                                 env=self.env, timeout=WAIT)
                         self.assertEqual((result.block_name, result.lmc_file,
@@ -207,19 +234,39 @@ class ServerAnswersTest(BridgeTestCase):
         self.assertIsNone(client.pid)
         self.assertEqual(self.vendor_calls(), [])
 
-    def test_close_ends_the_server_through_its_input(self):
-        trace = self.dir / "trace.txt"
+    def test_only_ready_counts_as_verified_and_no_result_is_truthy(self):
+        lmc = self.lmc("a.lmc", "verified R1", "verified-2 R2",
+                       "not-verified P1")
+        cases = [("R1", True), ("R2", True), ("P1", False), ("other", False)]
+        with self.bridge() as client:
+            for name, verified in cases:
+                with self.subTest(name=name):
+                    self.assertIs(client.is_verified(lmc, name), verified)
+                    self.assertIs(sbc.is_verified_once(
+                        lmc, name, program=PROGRAM, env=self.env), verified)
+                    with self.assertRaises(TypeError):
+                        bool(client.query(lmc, name))
+
+    def test_standard_error_is_drained_into_the_log(self):
+        # 1,000 requests trace far more than a pipe holds.
         self.env["ORVEK_STATUS_BRIDGE_TRACE"] = "1"
         lmc = self.lmc("a.lmc", "verified U1")
-        with open(trace, "wb") as stderr:
-            client = self.bridge(stderr=stderr)
-            self.assertTrue(client.is_verified(lmc, "U1").verified)
+        with self.assertLogs("status_bridge", "DEBUG") as logs:
+            client = self.bridge(timeout=WAIT)
+            for _ in range(1000):
+                client.is_verified(lmc, "U1")
             pid = client.pid
-            self.assertEqual(client.close(), 0)
+            client.close()
+            sbc.is_verified_once(lmc, "U1", program=PROGRAM, env=self.env)
         self.assertTrue(process_gone(pid))
-        self.assertEqual(trace.read_text().splitlines()[-1],
-                         "[status-bridge] server-eof")
-        with self.assertRaises(sbc.BridgeError):
+        traced = [record.getMessage().split(": ", 1)[1]
+                  for record in logs.records if record.levelname == "DEBUG"
+                  and ": [status-bridge] " in record.getMessage()]
+        self.assertEqual(traced.count("[status-bridge] status-function-"
+                                      "returned"), 1001)
+        self.assertIn("[status-bridge] server-eof", traced)
+        self.assertEqual(traced[-1], "[status-bridge] cstring-scope-ended")
+        with self.assertRaises(sbc.BridgeClosedError):
             client.is_verified(lmc, "U1")
 
 
@@ -257,14 +304,16 @@ class AnswerMatchingTest(BridgeTestCase):
         for change, line, refused in cases:
             with self.subTest(change=change, line=line):
                 command = [sys.executable, "-c", self.FAKE, change, line]
-                client = sbc.StatusBridge(command, timeout=WAIT)
+                client = sbc.StatusBridge(command, timeout=WAIT,
+                                          check_on_start=False)
                 self.addCleanup(client.terminate)
                 client.start()
                 pid = client.pid
                 if not refused:
-                    self.assertTrue(client.is_verified("a.lmc", "U1").verified)
+                    self.assertTrue(client.is_verified("a.lmc", "U1"))
                     continue
-                with self.assertRaises(sbc.BridgeProtocolError):
+                with self.assertRaises(sbc.BridgeProtocolError), \
+                        self.assertLogs("status_bridge", "WARNING"):
                     client.is_verified("a.lmc", "U1")
                 self.assertTrue(process_gone(pid))
                 self.assertIsNone(client.pid)
@@ -295,7 +344,7 @@ class CrashAndTimeoutTest(BridgeTestCase):
         with self.bridge(timeout=WAIT) as client:
             client.start()
             first_pid = client.pid
-            result = client.is_verified(fifo, "X")
+            result = client.query(fifo, "X")
             self.assertEqual((result.block_name, result.status),
                              ("X", "READY"))
             self.assertEqual(client.restarts, 1)
@@ -305,11 +354,13 @@ class CrashAndTimeoutTest(BridgeTestCase):
     def test_a_second_crash_fails_and_the_next_request_recovers(self):
         lmc = self.lmc("crash.lmc", "crash BOOM", "verified U1")
         with self.bridge(timeout=WAIT) as client:
-            with self.assertRaises(sbc.BridgeCrashedError) as raised:
+            with self.assertRaises(sbc.BridgeCrashedError) as raised, \
+                    self.assertLogs("status_bridge", "WARNING") as logs:
                 client.is_verified(lmc, "BOOM")
             self.assertEqual(raised.exception.exit_code, -signal.SIGSEGV)
+            self.assertRegex(logs.output[0], "restarting")
             self.assertEqual(client.restarts, 1)
-            self.assertEqual(client.is_verified(lmc, "U1").status, "READY")
+            self.assertIs(client.is_verified(lmc, "U1"), True)
             self.assertEqual(client.restarts, 1)
             # A bridge that died while idle is replaced without using up the
             # next request's restart.
@@ -333,39 +384,52 @@ class CrashAndTimeoutTest(BridgeTestCase):
             client.start()
             pid = client.pid
             started = time.monotonic()
-            with self.assertRaises(sbc.BridgeTimeoutError):
+            with self.assertRaises(sbc.BridgeTimeoutError), \
+                    self.assertLogs("status_bridge", "WARNING"):
                 client.is_verified(stuck, "U1", timeout=0.3)
             self.assertGreaterEqual(time.monotonic() - started, 0.3)
             self.assertTrue(process_gone(pid))
-            self.assertEqual(client.is_verified(lmc, "U1").status, "READY")
+            self.assertIs(client.is_verified(lmc, "U1"), True)
             self.assertEqual(client.restarts, 0)
-        with self.assertRaises(sbc.BridgeTimeoutError):
+        with self.assertRaises(TimeoutError), \
+                self.assertLogs("status_bridge", "WARNING"):
             sbc.is_verified_once(stuck, "U1", program=PROGRAM, env=self.env,
                                  timeout=0.3)
 
+    def test_close_and_terminate_end_a_stuck_call_without_waiting(self):
+        stuck = self.fifo("stuck.lmc")  # Nobody writes: the vendor blocks.
+        for kind in (sbc.StatusBridge, sbc.StatusBridgePool):
+            for stop in ("close", "terminate"):
+                with self.subTest(kind=kind.__name__, stop=stop):
+                    options = {"size": 1} if kind is sbc.StatusBridgePool else {}
+                    client = self.bridge(kind, timeout=None, **options)
+                    calls = len(self.vendor_calls())
+                    call, raised = self.in_thread(client.query, stuck, "U1")
+                    self.wait_for_vendor_calls(calls + 1)
+                    stopper, _ = self.in_thread(getattr(client, stop))
+                    stopper.join(WAIT)
+                    call.join(WAIT)
+                    self.assertFalse(stopper.is_alive() or call.is_alive())
+                    self.assertIsInstance(raised[0], sbc.BridgeClosedError)
 
     def test_a_time_out_starts_when_the_requests_turn_comes(self):
         slow = self.fifo("slow.lmc")
         lmc = self.lmc("a.lmc", "verified U1")
         self.serve(slow, ["verified S\n"], lambda n: time.sleep(1.5) or True)
         with self.bridge(timeout=WAIT) as client:
-            results = []
-            first = threading.Thread(
-                target=lambda: results.append(client.is_verified(slow, "S")))
-            first.start()
-            while not self.vendor_calls():
-                time.sleep(0.01)
+            first, results = self.in_thread(client.is_verified, slow, "S")
+            self.wait_for_vendor_calls(1)
             # Waits about 1.5 s for its turn, then needs far less than 1 s.
-            result = client.is_verified(lmc, "U1", timeout=1.0)
-            self.assertTrue(result.verified)
+            self.assertIs(client.is_verified(lmc, "U1", timeout=1.0), True)
             first.join()
-            self.assertEqual([r.status for r in results], ["READY"])
+            self.assertEqual(results, [True])
             self.assertEqual(client.restarts, 0)
 
 
 class StartFailureTest(BridgeTestCase):
 
     def test_start_failures_raise_by_exit_code_with_the_bridges_message(self):
+        # The late modes: the bridge itself finds the fault.
         missing = str(self.dir / "nowhere" / "LMCDLL70.dll")
         cases = [
             ({"LMCDLL70_PATH": missing}, sbc.LibraryLoadError, 2,
@@ -383,15 +447,16 @@ class StartFailureTest(BridgeTestCase):
             wait_until_ended(client.pid)
             client.is_verified(lmc, "U1")
 
+        def late(env):
+            return sbc.StatusBridge(PROGRAM, env=env, timeout=WAIT,
+                                    check_on_start=False)
+
         for change, error, exit_code, message in cases:
             env = dict(self.env, **change)
             runs = {
-                "server": lambda: sbc.StatusBridge(
-                    PROGRAM, env=env, timeout=WAIT).is_verified(lmc, "U1"),
-                "server-idle": lambda: ask_after_it_ended(sbc.StatusBridge(
-                    PROGRAM, env=env, timeout=WAIT)),
-                "server-close": lambda: sbc.StatusBridge(
-                    PROGRAM, env=env, timeout=WAIT).__enter__().close(),
+                "server": lambda: late(env).is_verified(lmc, "U1"),
+                "server-idle": lambda: ask_after_it_ended(late(env)),
+                "server-close": lambda: late(env).__enter__().close(),
                 "one-shot": lambda: sbc.is_verified_once(
                     lmc, "U1", program=PROGRAM, env=env, timeout=WAIT),
             }
@@ -403,6 +468,123 @@ class StartFailureTest(BridgeTestCase):
                         (raised.exception.exit_code, raised.exception.message),
                         (exit_code, message))
         self.assertEqual(self.vendor_calls(), [])
+
+    def test_misconfiguration_raises_when_the_client_starts(self):
+        no_opt_in = {k: v for k, v in self.env.items()
+                     if k != "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE"}
+        cases = [
+            (dict(self.env, LMCDLL70_PATH=str(self.dir / "none.dll")),
+             sbc.LibraryLoadError),
+            (dict(self.env, LMCDLL70_PATH=str(VENDOR_NO_EXPORT)),
+             sbc.ExportMissingError),
+            (no_opt_in, sbc.PrivateCallDisabledError),
+        ]
+        for env, error in cases:
+            for kind, options in ((sbc.StatusBridge, {}),
+                                  (sbc.StatusBridgePool, {"size": 2})):
+                with self.subTest(error=error.__name__, kind=kind.__name__):
+                    client = self.bridge(kind, env=env, **options)
+                    with self.assertRaises(error):
+                        client.start()
+                    pids = getattr(client, "pids", None) or [client.pid]
+                    self.assertEqual(set(pids), {None})
+        with self.assertRaises(sbc.ExportMissingError):
+            self.bridge(library_path=VENDOR_NO_EXPORT).probe()
+        with sbc.StatusBridge(PROGRAM, env=no_opt_in,
+                              allow_private=True) as client:
+            client.probe()
+            self.assertIs(client.is_verified(self.lmc("a.lmc"), "U1"), False)
+
+class PoolTest(BridgeTestCase):
+
+    def test_requests_go_to_free_bridges_with_the_same_rules(self):
+        slow = [self.fifo(f"slow{n}.lmc") for n in range(2)]
+        lmc = self.lmc("a.lmc", "verified U1", "crash BOOM", "throw-int T")
+        with self.bridge(sbc.StatusBridgePool, size=2, timeout=WAIT) as pool:
+            # Both bridges wait for the vendor at once.
+            waiting = [self.in_thread(pool.is_verified, fifo, "S")
+                       for fifo in slow]
+            self.wait_for_vendor_calls(2)
+            for fifo in slow:
+                with open(fifo, "w", encoding="utf-8") as writer:
+                    writer.write("verified S\n")
+            for thread, outcome in waiting:
+                thread.join(WAIT)
+                self.assertEqual(outcome, [True])
+            self.assertEqual(len(set(pool.pids)), 2)
+            with self.assertRaises(sbc.BridgeCrashedError), \
+                    self.assertLogs("status_bridge", "WARNING"):
+                pool.is_verified(lmc, "BOOM")
+            self.assertEqual(pool.restarts, 1)
+            with self.assertRaises(sbc.VendorExceptionError):
+                pool.is_verified(lmc, "T")
+            askers = [self.in_thread(lambda: [pool.query(lmc, "U1").status
+                                              for _ in range(200)])
+                      for _ in range(4)]
+            for thread, outcome in askers:
+                thread.join(WAIT)
+                self.assertEqual(outcome, [["READY"] * 200])
+
+
+class LibraryTest(BridgeTestCase):
+
+    def test_a_dropped_client_ends_its_bridges_with_a_warning(self):
+        for kind, options in ((sbc.StatusBridge, {}),
+                              (sbc.StatusBridgePool, {"size": 2})):
+            with self.subTest(kind=kind.__name__):
+                client = kind(PROGRAM, env=self.env, **options)
+                client.start()
+                pids = getattr(client, "pids", None) or [client.pid]
+                with self.assertWarns(ResourceWarning):
+                    del client
+                    gc.collect()
+                self.assertTrue(all(map(process_gone, pids)))
+
+    def test_encoding_work_in_python_does_not_grow_with_the_values(self):
+        def python_events(value):
+            events = []
+
+            def trace(frame, event, arg):
+                events.append(event)
+                return trace
+            sys.settrace(trace)
+            try:
+                sbc.encode_request("1", "a.lmc", value, "RUL")
+            finally:
+                sys.settrace(None)
+            return len(events)
+
+        # (repeated text, tail); the tail makes the key order matter.
+        cases = [("a", ""), ('"\\\n\t块', ""), ("x", '"block_type')]
+        for unit, tail in cases:
+            with self.subTest(unit=unit, tail=tail):
+                self.assertEqual(python_events(unit * 1000 + tail),
+                                 python_events(unit * 100000 + tail))
+
+    def test_it_behaves_as_a_typed_python_library(self):
+        cmake = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+        package = pathlib.Path(sbc.__file__).parent
+        public = [sbc.StatusBridge, sbc.StatusBridgePool, sbc.query_once,
+                  sbc.is_verified_once, *vars(sbc.StatusBridge).values(),
+                  *vars(sbc.StatusBridgePool).values()]
+        client = self.bridge()
+        checks = {
+            "version": lambda: re.search(r"project\([^)]*VERSION (\S+)", cmake).group(1)
+            == sbc.__version__,
+            "py.typed": (package / "py.typed").is_file,
+            "TimeoutError": lambda: issubclass(sbc.BridgeTimeoutError,
+                                               TimeoutError),
+            "no Ellipsis in help()": lambda: not any(
+                "Ellipsis" in str(inspect.signature(f))
+                for f in public if inspect.isfunction(f)),
+            "repr": lambda: str(PROGRAM) in repr(client)
+            and f"pid={client.pid}" in repr(client),
+        }
+        client.start()
+        for name, check in checks.items():
+            with self.subTest(name):
+                self.assertTrue(check())
+
 
 class ReadmeTest(unittest.TestCase):
 
