@@ -66,8 +66,15 @@ void ReleaseLibrary(ModuleHandle module);
 
 // Reads at most `capacity` bytes of standard input into `buffer` through the
 // C runtime's descriptor 0 (in its text mode), waiting until at least one byte
-// is there. Returns how many bytes were read; 0 at the end of the input and on
-// a read error, which counts as the end.
+// is there (on POSIX also when the descriptor is non-blocking). Returns how
+// many bytes were read; 0 at the end of the input and on a read error, which
+// counts as the end.
 size_t ReadStandardInput(char* buffer, size_t capacity);
+
+// Writes `size` bytes at `data` to the C runtime's descriptor `descriptor`
+// (1 for standard output, 2 for standard error) in its text mode. Goes on
+// after a partial write, and waits while a non-blocking descriptor is full.
+// Returns how many bytes were written: `size`, or fewer when a write failed.
+size_t WriteStandardStream(int descriptor, const char* data, size_t size);
 
 }  // namespace status_bridge

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -151,16 +152,48 @@ ExportAddress FindExport(ModuleHandle module, const char* name) {
 
 void ReleaseLibrary(ModuleHandle module) { dlclose(module); }
 
+namespace {
+
+// Handles a failed read or write of `descriptor` that wanted `events`: an
+// interruption is tried again at once, and a non-blocking descriptor that is
+// not ready is tried again once poll finds it ready. Returns false for any
+// other failure.
+bool CanTryAgain(int descriptor, decltype(pollfd::events) events) {
+  if (errno == EINTR) {
+    return true;
+  }
+  if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    return false;
+  }
+  pollfd ready = {descriptor, events, 0};
+  return poll(&ready, 1, -1) >= 0 || errno == EINTR;
+}
+
+}  // namespace
+
 size_t ReadStandardInput(char* buffer, size_t capacity) {
   for (;;) {
     ssize_t count = read(STDIN_FILENO, buffer, capacity);
     if (count >= 0) {
       return static_cast<size_t>(count);
     }
-    if (errno != EINTR) {
+    if (!CanTryAgain(STDIN_FILENO, POLLIN)) {
       return 0;
     }
   }
+}
+
+size_t WriteStandardStream(int descriptor, const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t count = write(descriptor, data + done, size - done);
+    if (count > 0) {
+      done += static_cast<size_t>(count);
+    } else if (count == 0 || !CanTryAgain(descriptor, POLLOUT)) {
+      break;
+    }
+  }
+  return done;
 }
 
 }  // namespace status_bridge

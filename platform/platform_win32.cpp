@@ -143,4 +143,21 @@ size_t ReadStandardInput(char* buffer, size_t capacity) {
   return read > 0 ? static_cast<size_t>(read) : 0;
 }
 
+size_t WriteStandardStream(int descriptor, const char* data, size_t size) {
+  // _write applies the text mode of the descriptor: each LF leaves as CR LF.
+  // It returns how many of the given bytes it took, CRs not counted. A failed
+  // _write leaves nothing behind that would stop the next one.
+  size_t done = 0;
+  while (done < size) {
+    unsigned count =
+        static_cast<unsigned>(std::min<size_t>(size - done, INT_MAX));
+    int written = _write(descriptor, data + done, count);
+    if (written <= 0) {
+      break;
+    }
+    done += static_cast<size_t>(written);
+  }
+  return done;
+}
+
 }  // namespace status_bridge

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,10 @@ struct Spawned {
   int stderr_fd;
 };
 
+void SetNonBlocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
 // Opens `path` for the child's standard stream; throws on failure.
 int OpenForChild(const std::string& path, int flags) {
   int fd = open(path.c_str(), flags | O_CLOEXEC);
@@ -80,6 +85,13 @@ Spawned Spawn(const std::vector<std::string>& command, const Environment& env,
     stdout_file = OpenForChild(options.stdout_path, O_WRONLY);
   }
   int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (options.nonblocking_stdin) {
+    SetNonBlocking(in.read_end);
+  }
+  if (options.nonblocking_output) {
+    SetNonBlocking(out.write_end);
+    SetNonBlocking(err.write_end);
+  }
 
   std::vector<std::string> env_strings;
   for (const auto& [name, value] : env) {
@@ -128,10 +140,6 @@ Spawned Spawn(const std::vector<std::string>& command, const Environment& env,
   return Spawned{pid, in.write_end, out.read_end, err.read_end};
 }
 
-void SetNonBlocking(int fd) {
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
-
 void RecordExit(int status, const rusage& usage, RunResult* result) {
   if (WIFEXITED(status)) {
     result->exit_code = WEXITSTATUS(status);
@@ -160,19 +168,33 @@ RunResult Run(const std::vector<std::string>& command, const Environment& env,
   if (options.input.empty()) {
     CloseFd(&stdin_fd);
   }
-  auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  auto start = std::chrono::steady_clock::now();
+  auto deadline = start + options.timeout;
   char buffer[1 << 16];
   while (stdin_fd >= 0 || stdout_fd >= 0 || stderr_fd >= 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+    auto now = std::chrono::steady_clock::now();
+    auto wait = deadline - now;
+    if (wait.count() <= 0) {
       result.timed_out = true;
       kill(child.pid, SIGKILL);
       break;
     }
-    pollfd fds[3] = {
-        {stdin_fd, POLLOUT, 0}, {stdout_fd, POLLIN, 0}, {stderr_fd, POLLIN, 0}};
-    if (poll(fds, 3, static_cast<int>(left.count())) < 0) {
+    // Until its delay has passed, a pipe is left out of the poll, which then
+    // wakes no later than that.
+    bool writing = now >= start + options.input_delay;
+    bool reading = now >= start + options.output_delay;
+    if (!writing) {
+      wait = std::min(wait, start + options.input_delay - now);
+    }
+    if (!reading) {
+      wait = std::min(wait, start + options.output_delay - now);
+    }
+    pollfd fds[3] = {{writing ? stdin_fd : -1, POLLOUT, 0},
+                     {reading ? stdout_fd : -1, POLLIN, 0},
+                     {reading ? stderr_fd : -1, POLLIN, 0}};
+    int wait_ms = static_cast<int>(
+        std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+    if (poll(fds, 3, wait_ms) < 0) {
       if (errno == EINTR) {
         continue;
       }
@@ -213,9 +235,9 @@ RunResult Run(const std::vector<std::string>& command, const Environment& env,
 }
 
 Conversation::Conversation(const std::vector<std::string>& command,
-                           const Environment& env) {
+                           const Environment& env, const RunOptions& options) {
   signal(SIGPIPE, SIG_IGN);
-  Spawned child = Spawn(command, env, RunOptions{}, false);
+  Spawned child = Spawn(command, env, options, false);
   pid_ = child.pid;
   stdin_fd_ = child.stdin_fd;
   stdout_fd_ = child.stdout_fd;
@@ -242,30 +264,35 @@ void Conversation::Write(const std::string& bytes) {
   }
 }
 
-bool Conversation::ReadLine(std::chrono::milliseconds timeout,
-                            std::string* line) {
+bool ReadLineFrom(int fd, std::chrono::milliseconds timeout,
+                  std::string* pending, std::string* line) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    size_t lf = pending_.find('\n');
+    size_t lf = pending->find('\n');
     if (lf != std::string::npos) {
-      *line = pending_.substr(0, lf + 1);
-      pending_.erase(0, lf + 1);
+      *line = pending->substr(0, lf + 1);
+      pending->erase(0, lf + 1);
       return true;
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    pollfd fd{stdout_fd_, POLLIN, 0};
+    pollfd ready{fd, POLLIN, 0};
     if (left.count() <= 0 ||
-        poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+        poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
       return false;
     }
     char buffer[4096];
-    ssize_t n = read(stdout_fd_, buffer, sizeof(buffer));
+    ssize_t n = read(fd, buffer, sizeof(buffer));
     if (n <= 0) {
       return false;
     }
-    pending_.append(buffer, static_cast<size_t>(n));
+    pending->append(buffer, static_cast<size_t>(n));
   }
+}
+
+bool Conversation::ReadLine(std::chrono::milliseconds timeout,
+                            std::string* line) {
+  return ReadLineFrom(stdout_fd_, timeout, &pending_, line);
 }
 
 int Conversation::Finish() {

@@ -23,6 +23,12 @@ struct RunOptions {
   std::string stdout_path;        // Send standard output to this file instead.
   bool close_stdout_at_once = false;  // The reader goes away before any answer.
   unsigned long long address_space_limit = 0;  // Bytes; 0 for none.
+  // O_NONBLOCK on the child's end of its input pipe, or of its output and
+  // error pipes; the flag belongs to the open file that both sides share.
+  bool nonblocking_stdin = false;
+  bool nonblocking_output = false;
+  std::chrono::milliseconds input_delay{0};   // Start writing the input late,
+  std::chrono::milliseconds output_delay{0};  // or reading the output.
   std::chrono::seconds timeout{120};
 };
 
@@ -39,10 +45,18 @@ struct RunResult {
 RunResult Run(const std::vector<std::string>& command, const Environment& env,
               const RunOptions& options);
 
+// Reads from `fd` up to and including the next LF into `line`, keeping what
+// follows in `pending` for the next call; false when no LF arrives within
+// `timeout` or the input ends first.
+bool ReadLineFrom(int fd, std::chrono::milliseconds timeout,
+                  std::string* pending, std::string* line);
+
 // A process driven one line at a time.
 class Conversation {
  public:
-  Conversation(const std::vector<std::string>& command, const Environment& env);
+  // Of `options`, only the paths of the standard streams count.
+  Conversation(const std::vector<std::string>& command, const Environment& env,
+               const RunOptions& options = {});
   ~Conversation();
   Conversation(const Conversation&) = delete;
   Conversation& operator=(const Conversation&) = delete;
@@ -55,6 +69,7 @@ class Conversation {
   // Closes standard input and waits for the end; returns the exit code, or
   // -1 when the process did not exit normally.
   int Finish();
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
