@@ -1,10 +1,15 @@
 #!/bin/sh
 # Fails on formatting drift in any C or C++ file, and on any clang-tidy
 # finding in the product's own code (the configured checks of .clang-tidy).
-# Needs the dev preset configured (its compile_commands.json).
+# Configures the dev preset for its compile_commands.json when that is
+# missing. Run from the repository root, as root on a fresh Debian.
 set -eu
 cd "$(dirname "$0")/.."
-tools/install-packages.sh clang-format clang-tidy
+tools/install-packages.sh clang-format clang-tidy cmake ninja-build g++ \
+  libgtest-dev
+if [ ! -f build/dev/compile_commands.json ]; then
+  cmake --preset dev >/dev/null
+fi
 
 echo "== clang-format"
 git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

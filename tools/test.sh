@@ -11,7 +11,6 @@ echo "== Linux: unit, end-to-end and Python client tests (and its install)"
 cmake --preset dev
 cmake --build --preset dev
 ctest --preset dev
-/usr/bin/python3 -m unittest discover -s clients/python
 
 tools/check-style.sh
 tools/check-msvc-build.sh
