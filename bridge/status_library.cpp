@@ -5,8 +5,8 @@
 
 #include "bridge/library_path.h"
 #include "bridge/utf8_to_wide.h"
-#include "driver/exit_codes.h"
-#include "driver/trace.h"
+#include "process/exit_codes.h"
+#include "process/trace.h"
 #include "protocol/answer_lines.h"
 #include "protocol/messages.h"
 

@@ -1,8 +1,8 @@
 #include "bridge/status_query.h"
 
-#include "driver/exit_codes.h"
-#include "driver/line_reader.h"
-#include "driver/trace.h"
+#include "process/exit_codes.h"
+#include "process/line_reader.h"
+#include "process/trace.h"
 #include "protocol/answer_lines.h"
 #include "protocol/messages.h"
 #include "protocol/status_request.h"

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "driver/trace.h"
+#include "process/trace.h"
 #include "protocol/messages.h"
 #include "tests/test_support.h"
 

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "bridge/status_query.h"
-#include "driver/exit_codes.h"
-#include "driver/line_reader.h"
-#include "driver/trace.h"
+#include "process/exit_codes.h"
+#include "process/line_reader.h"
+#include "process/trace.h"
 #include "protocol/answer_lines.h"
 #include "protocol/messages.h"
 

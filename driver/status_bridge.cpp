@@ -6,9 +6,9 @@
 
 #include "bridge/status_library.h"
 #include "bridge/status_query.h"
-#include "driver/exit_codes.h"
-#include "driver/line_reader.h"
 #include "driver/server_loop.h"
+#include "process/exit_codes.h"
+#include "process/line_reader.h"
 #include "protocol/answer_lines.h"
 #include "protocol/extract_json_string.h"
 

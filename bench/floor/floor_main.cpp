@@ -17,7 +17,7 @@
 #include <iostream>
 #include <string>
 
-#include "driver/line_reader.h"
+#include "process/line_reader.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "driver/trace.h"
+#include "process/trace.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "driver/line_reader.h"
+#include "process/line_reader.h"
 
 #include <gtest/gtest.h>
 
