@@ -3,9 +3,10 @@
 # the `client` install component of a build, and asks that build's bridge one
 # question through it. Needs Debian's python3-venv and python3-wheel-whl.
 #
-# check_install.sh <cmake> <build folder> <bridge> <stand-in vendor> <LMC file>
+# check_install.sh <python> <cmake> <build folder> <bridge> <stand-in vendor>
+#                  <LMC file>
 set -eu
-cmake=$1 build=$2 program=$3 vendor=$4 lmc=$5
+python3=$1 cmake=$2 build=$3 program=$4 vendor=$5 lmc=$6
 wheels=/usr/share/python-wheels
 if ! ls "$wheels"/wheel-*.whl >/dev/null 2>&1; then
   echo "no wheel in $wheels: install python3-venv and python3-wheel-whl" >&2
@@ -16,7 +17,7 @@ trap 'rm -rf "$work"' EXIT
 
 "$cmake" --install "$build" --prefix "$work/prefix" --component client >/dev/null
 client=$(dirname "$(find "$work/prefix" -name pyproject.toml)")
-/usr/bin/python3 -m venv "$work/venv"
+"$python3" -m venv "$work/venv"
 python="$work/venv/bin/python"
 # Offline: the build tools come from Debian's copies of their wheels.
 "$python" -m pip install -q --no-index --find-links "$wheels" setuptools wheel
