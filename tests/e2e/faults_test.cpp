@@ -216,6 +216,9 @@ TEST(ExhaustedMemoryTest, AnOversizedLineEndsTheProcessAbnormally) {
     GTEST_SKIP() << "no address-space limit can be set under "
                     "AddressSanitizer, which reserves terabytes for its shadow";
   }
+  if (GetTarget().memcheck) {
+    GTEST_SKIP() << "no address-space limit can be set under valgrind";
+  }
   // Natively, a limit of 48 MiB of address space and a line of 96 MiB. The
   // 32-bit Windows program is not large-address-aware: within its 2 GiB a
   // line of 1 GiB needs a buffer of nearly 2 GiB, which it cannot get, and it

@@ -21,6 +21,9 @@ struct Target {
   // The 64-bit Windows test build: it has no MSVC-ABI vendor library (the
   // vendor's ABI is a 32-bit one) and no 2 GiB address space.
   bool win64 = false;
+  // The launcher runs the bridge under valgrind's memcheck, which needs more
+  // address space for itself than any limit a test could set.
+  bool memcheck = false;
   Environment base_env;  // Given to every run.
 };
 
