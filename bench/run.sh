@@ -38,7 +38,7 @@ results="$build/results"
   ninja-build g++ libbenchmark-dev >&2
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DSTATUS_BRIDGE_BUILD_BENCH=ON -DSTATUS_BRIDGE_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" >/dev/null
+cmake --build "$build" -j2 >/dev/null
 rm -rf "$results"
 mkdir -p "$results"
 # Scratch files, and a link to the build of a fixed length: callgrind runs the
