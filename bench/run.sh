@@ -17,7 +17,7 @@
 #
 # Installs what it needs through tools/install-packages.sh (as root), builds
 # into build/bench and keeps hyperfine's JSON exports in build/bench/results.
-# Takes about two minutes on an idle 2-core machine. Exits 0 when every
+# Takes one to two minutes on two cores. Exits 0 when every
 # target holds, 1 when one is missed, 2 when the benchmark itself fails.
 set -Eeuo pipefail
 trap 'echo "bench/run.sh: failed at line $LINENO" >&2; exit 2' ERR
@@ -74,7 +74,9 @@ verdict() {
 # timed <name> <rounds> <runs> <warm-up runs> (<label> <command>)...: runs
 # hyperfine <rounds> times, the commands in turn forwards and backwards so
 # that a change in the machine's load falls on all of them; each round's
-# JSON export is results/<name>-<round>.json.
+# JSON export is results/<name>-<round>.json. Each command starts with exec:
+# hyperfine takes off the time the shell needs to start, but a shell that
+# runs a command with a redirection forks for it unless told to exec.
 timed() {
   local name="$1" rounds="$2" runs="$3" warmup="$4" forwards=() backwards=()
   shift 4
@@ -99,8 +101,9 @@ median() {
     "$results/$1"-*.json
 }
 
-# The typical requests, and the answers the null vendor library gets them:
-# fields of the usual lengths, an escaped path, every block type.
+# The typical requests, with fields of the usual lengths, an escaped path and
+# every block type, and the answers the bridge gives them with the null vendor
+# library.
 awk -v count=200000 -v requests="$work/typical.jsonl" \
   -v answers="$work/typical.expected" '
   function random() { seed = seed * 16807 % 2147483647; return seed }
@@ -144,7 +147,7 @@ head -n 10000 "$work/typical.jsonl" >"$work/10k.jsonl"
 [[ $("${clean[@]}" "$contract_floor" "$answer_bytes" "$name_bytes" \
   "$lmc_bytes" <"$work/typical.jsonl" | wc -l) == 200000 ]] ||
   fail "the contract floor does not answer every line"
-one_shot() { echo "$(q "$bridge") < $(q "$1")"; }
+one_shot() { echo "exec $(q "$bridge") < $(q "$1")"; }
 
 read -r load _ </proc/loadavg
 echo "status-bridge benchmark: release build, null vendor library, $(nproc)" \
@@ -154,16 +157,16 @@ echo "Time figures need an idle machine; the instruction count does not."
 echo
 echo "1. Server: 200,000 typical requests through --server, answers read from a"
 echo "   pipe. Floors: the I/O floor reads the lines as the bridge does and writes"
-echo "   a fixed $answer_bytes-byte answer, one flush a line; the contract floor adds three"
-echo "   getenv calls of the trace switch and three vendor strings ($name_bytes, $lmc_bytes"
-echo "   and $name_bytes bytes, built and destroyed) a request. Medians of 10 runs each,"
-echo "   in 5 rounds."
+echo "   a fixed $answer_bytes-byte answer, one flush a line; the contract floor adds,"
+echo "   a request, three getenv calls of the trace switch and three vendor strings"
+echo "   of $name_bytes, $lmc_bytes and $name_bytes bytes, built and destroyed. Medians of 10"
+echo "   runs each, the three taking turns over 10 rounds."
 input="$(q "$work/typical.jsonl")"
-timed server 5 2 0 \
-  bridge "$(q "$bridge") --server < $input" \
-  contract-floor "$(q "$contract_floor") $answer_bytes $name_bytes \
+timed server 10 1 0 \
+  bridge "exec $(q "$bridge") --server < $input" \
+  contract-floor "exec $(q "$contract_floor") $answer_bytes $name_bytes \
 $lmc_bytes < $input" \
-  io-floor "$(q "$floor") --server $answer_bytes < $input"
+  io-floor "exec $(q "$floor") --server $answer_bytes < $input"
 server=$(median server bridge)
 c=$(median server contract-floor)
 f=$(median server io-floor)
@@ -179,9 +182,9 @@ echo
 echo "2. One-shot: 300 runs of one typical request, each loading the library."
 echo "   Floor: the I/O floor's one-shot run, which loads the same library,"
 echo "   reads the line and writes a fixed answer of the same length. Medians,"
-echo "   in 5 rounds."
-timed one-shot 5 60 3 bridge "$(one_shot "$work/one.jsonl")" \
-  io-floor "$(q "$floor") --one-shot $(wc -c <"$work/one.expected") \
+echo "   the two taking turns over 15 rounds."
+timed one-shot 15 20 2 bridge "$(one_shot "$work/one.jsonl")" \
+  io-floor "exec $(q "$floor") --one-shot $(wc -c <"$work/one.expected") \
 $(q "$vendor") < $(q "$work/one.jsonl")"
 b=$(median one-shot bridge)
 f=$(median one-shot io-floor)
@@ -193,7 +196,7 @@ verdict "one-shot, bridge / I/O floor" "$(calc '%.3f x' "$b / $f")" \
 echo
 echo "3. Scaling: one request whose block_name is 1, 16 or 64 MiB. Time: its"
 echo "   one-shot run (all its memory fresh) minus a typical one-shot run, per"
-echo "   MiB; medians of 30, 10 and 5 runs, in 5 rounds. Peak resident memory"
+echo "   MiB; medians of 30, 10 and 5 runs, taking turns. Peak resident memory"
 echo "   (GNU time's %M): one-shot and server runs of that one request."
 # long <bytes> <head> <tail>: a line whose block_name is <bytes> long.
 long() { printf '%s' "$2"; head -c "$1" /dev/zero | tr '\0' B; echo "$3"; }
@@ -219,7 +222,7 @@ for mib in 1 16 64; do
   long $((mib << 20)) '{"ok":true,"request_id":"long-1","block_name":"' \
     '","lmc_file":"'"$lmc"'","status":"READY","source":"IsVerifiedReuseBlock","raw_status":1}' \
     >"${input%.jsonl}.expected"
-  timed "scaling-$mib" 5 $((mib == 1 ? 6 : mib == 16 ? 2 : 1)) 0 \
+  timed "scaling-$mib" $((mib == 64 ? 5 : 10)) $((mib == 1 ? 3 : 1)) 0 \
     typical "$(one_shot "$work/one.jsonl")" long "$(one_shot "$input")"
   per_mib=$(calc %.3f "($(median "scaling-$mib" long) - \
 $(median "scaling-$mib" typical)) * 1e3 / $mib")
