@@ -1,7 +1,6 @@
-// The floor of the benchmark: the least a program can do and still speak the
-// protocol's I/O. It reads request lines exactly as the bridge does, parses
-// nothing, and answers each line with one fixed line of a given length,
-// written in one piece and flushed.
+// The I/O floor: the least a program can do and still speak the protocol's
+// I/O. It reads request lines exactly as the bridge does, parses nothing, and
+// answers each line with one fixed line of a given length.
 //
 // Usage:
 //   bench-floor --server <answer bytes>
@@ -17,29 +16,12 @@
 #include <iostream>
 #include <string>
 
+#include "bench/floor/fixed_answer.h"
 #include "process/line_reader.h"
 
-namespace {
-
-// The fixed answer: a JSON object padded to `bytes` bytes, LF included.
-std::string FixedAnswer(size_t bytes) {
-  static constexpr char kHead[] = "{\"ok\":true,\"floor\":\"";
-  static constexpr char kTail[] = "\"}\n";
-  size_t fixed = sizeof(kHead) - 1 + sizeof(kTail) - 1;
-  size_t padding = bytes > fixed ? bytes - fixed : 0;
-  return kHead + std::string(padding, 'x') + kTail;
-}
-
-// Writes the answer in one piece and flushes, as the bridge writes its lines.
-void WriteAnswer(const std::string& answer) {
-  std::cout.write(answer.data(), static_cast<std::streamsize>(answer.size()));
-  std::cout.flush();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  // The same stream set-up as the bridge's own entry point.
+  // Freed from stdio, standard output writes each flushed line in one write,
+  // as the bridge's own write loop does.
   std::ios::sync_with_stdio(false);
 
   bool server = argc == 3 && std::strcmp(argv[1], "--server") == 0;
@@ -49,12 +31,11 @@ int main(int argc, char** argv) {
                  "--one-shot <answer bytes> <library>\n";
     return 1;
   }
-  std::string answer =
-      FixedAnswer(static_cast<size_t>(std::strtoull(argv[2], nullptr, 10)));
+  std::string answer = bench::FixedAnswer(std::strtoull(argv[2], nullptr, 10));
   std::string line;
   if (server) {
     while (status_bridge::ReadRequestLine(&line)) {
-      WriteAnswer(answer);
+      bench::WriteAnswer(answer);
     }
     return 0;
   }
@@ -66,6 +47,6 @@ int main(int argc, char** argv) {
   if (!status_bridge::ReadRequestLine(&line)) {
     return 5;
   }
-  WriteAnswer(answer);
+  bench::WriteAnswer(answer);
   return 0;
 }
