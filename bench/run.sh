@@ -270,9 +270,9 @@ c=$(per_request bench/bench-contract-floor "$answer_bytes" "$name_bytes" \
   "$lmc_bytes")
 f=$(per_request bench/bench-floor --server "$answer_bytes")
 echo "  bridge $b, contract floor $c, I/O floor $f instructions a request"
-# The budget is the count of the code as it stood when this script was
-# written; raise it only for a change that is worth its instructions.
-verdict "instructions per server request" "$b" "<= 6510" "$b <= 6510"
+# The budget is the count of the code before the answer writer got its own
+# write loop; raise it only for a change that is worth its instructions.
+verdict "instructions per server request" "$b" "<= 6503" "$b <= 6503"
 
 echo
 echo "Summary"
