@@ -17,7 +17,7 @@ git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 echo "== clang-tidy"
 # The Win32 and MSVC-ABI sources need the cross toolchains' headers and are
 # checked by compiling them with warnings as errors in the Windows build.
-git ls-files 'bridge/*.cpp' 'driver/*.cpp' 'platform/*.cpp' 'protocol/*.cpp' \
-  'standin/*.cpp' |
+git ls-files 'bridge/*.cpp' 'driver/*.cpp' 'platform/*.cpp' 'process/*.cpp' \
+  'protocol/*.cpp' 'standin/*.cpp' |
   grep -v -e '_test\.cpp$' -e '_win32' -e '_msvc' |
   xargs clang-tidy -p build/dev --quiet
