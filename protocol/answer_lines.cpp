@@ -11,15 +11,16 @@ namespace status_bridge {
 namespace {
 
 // The bytes of the answer being written, gathered so that a line of ordinary
-// length reaches standard output's buffer in one call (each call there costs
-// about a hundred instructions). A fixed array: writing allocates nothing.
+// length reaches standard output in one call, and so in one write: the
+// program's stream buffer writes whatever it is handed at once. A fixed
+// array: writing allocates nothing.
 struct PendingBytes {
   char data[16 * 1024];
   size_t size = 0;
 };
 PendingBytes pending;
 
-// Hands the gathered bytes to standard output's buffer.
+// Hands the gathered bytes to standard output's stream buffer.
 void Drain() {
   std::cout.rdbuf()->sputn(pending.data,
                            static_cast<std::streamsize>(pending.size));

@@ -4,10 +4,10 @@
 
 namespace status_bridge {
 
-// Each writer below puts one whole answer line, ended by LF, into standard
-// output's buffer and flushes it; a line that fits the buffer leaves in one
-// write. Writing a line allocates nothing, so no exception can cut one short.
-// Write failures are not detected.
+// Each writer below hands one whole answer line, ended by LF, to standard
+// output and flushes it; a line of up to 16 KiB leaves in one call. Writing a
+// line allocates nothing, so no exception can cut one short. Write failures
+// are not reported.
 
 // Writes {"ok":false,"error":"<message>"}.
 void WriteErrorLine(const std::string& message);

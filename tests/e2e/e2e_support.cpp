@@ -66,16 +66,23 @@ Environment ThrowingVendorEnv(bool trace) {
   return EnvFor(GetTarget().vendor_throwing, trace);
 }
 
+std::vector<std::string> BridgeCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> command = GetTarget().command;
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+Environment BridgeEnv(const Environment& env) {
+  Environment full_env = GetTarget().base_env;
+  full_env.insert(full_env.end(), env.begin(), env.end());
+  return full_env;
+}
+
 RunResult RunBridge(const std::vector<std::string>& args,
                     const Environment& env, const std::string& input,
                     RunOptions options) {
-  const Target& target = GetTarget();
-  std::vector<std::string> command = target.command;
-  command.insert(command.end(), args.begin(), args.end());
-  Environment full_env = target.base_env;
-  full_env.insert(full_env.end(), env.begin(), env.end());
   options.input = input;
-  return Run(command, full_env, options);
+  return Run(BridgeCommand(args), BridgeEnv(env), options);
 }
 
 std::string Escaped(const std::string& text) {

@@ -75,6 +75,12 @@ Environment VendorEnv(bool trace = false);
 // As VendorEnv, with the stand-in whose throw rules really throw.
 Environment ThrowingVendorEnv(bool trace = false);
 
+// The command that runs the bridge under test with `args`.
+std::vector<std::string> BridgeCommand(const std::vector<std::string>& args);
+
+// The whole environment of a run: the target's base environment and `env`.
+Environment BridgeEnv(const Environment& env);
+
 // Runs the bridge under test with `args`, `env` and `input`.
 RunResult RunBridge(const std::vector<std::string>& args,
                     const Environment& env, const std::string& input,

@@ -229,13 +229,7 @@ TEST_F(RequestsTest, ServerAnswersEveryLineInOrder) {
 }
 
 TEST_F(RequestsTest, ServerAnswersEachRequestBeforeReadingTheNext) {
-  Environment env = GetTarget().base_env;
-  for (const auto& entry : Env()) {
-    env.push_back(entry);
-  }
-  std::vector<std::string> command = GetTarget().command;
-  command.push_back("--server");
-  Conversation bridge(command, env);
+  Conversation bridge(BridgeCommand({"--server"}), BridgeEnv(Env()));
   for (const char* block_name : {"U1", "U2", "U1"}) {
     bridge.Write(Request(block_name, lmc_, block_name));
     std::string line;

@@ -41,21 +41,6 @@ class StreamsTest : public ::testing::Test {
  protected:
   StreamsTest() : lmc_(TargetPath(dir_.Write("a.lmc", "verified U1\n"))) {}
 
-  // The command and the whole environment of a server that a Conversation
-  // drives, with `env` added.
-  static std::vector<std::string> ServerCommand() {
-    std::vector<std::string> command = GetTarget().command;
-    command.push_back("--server");
-    return command;
-  }
-  static Environment ServerEnv(const Environment& env = {}) {
-    Environment all = GetTarget().base_env;
-    for (const Environment& part : {VendorEnv(), env}) {
-      all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-  }
-
   ScratchDir dir_;
   std::string lmc_;
 };
@@ -128,8 +113,9 @@ TEST_F(StreamsTest, AnswersReachAReaderThatComesBack) {
   int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   RunOptions options;
   options.stdout_path = fifo;
-  Conversation bridge(ServerCommand(),
-                      ServerEnv({{kVendorLog, TargetPath(log)}}), options);
+  Environment env = VendorEnv();
+  env.emplace_back(kVendorLog, TargetPath(log));
+  Conversation bridge(BridgeCommand({"--server"}), BridgeEnv(env), options);
   auto answer_to = [&](const char* block) {
     return Lines({SuccessLine(block, block, lmc_, false)});
   };
@@ -177,7 +163,7 @@ long ResidentKib(pid_t pid) {
 // After a line of 256 MiB has been answered, a running server holds no more
 // than a few MiB beyond what it held before the line.
 TEST_F(StreamsTest, AHugeLineGivesItsMemoryBackOnceAnswered) {
-  Conversation bridge(ServerCommand(), ServerEnv());
+  Conversation bridge(BridgeCommand({"--server"}), BridgeEnv(VendorEnv()));
   std::string answer;
   bridge.Write(Request("1", lmc_, "U1"));
   ASSERT_TRUE(bridge.ReadLine(std::chrono::seconds(20), &answer));
