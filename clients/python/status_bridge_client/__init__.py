@@ -46,7 +46,7 @@ import time
 import warnings
 import weakref
 from typing import (Any, Dict, Iterable, List, Mapping, Optional, Sequence,
-                    Tuple, Union)
+                    Tuple, TypeVar, Union)
 
 __version__ = "0.1.0"
 
@@ -717,7 +717,49 @@ def _end_dropped(slots: Iterable[_Slot], description: str) -> None:
         process.kill("its client was dropped without close()")
 
 
-class StatusBridge:
+class _Client:
+    """What StatusBridge and StatusBridgePool share on top of their own
+    start(), close(), terminate() and query(): the ``with`` block and
+    is_verified()."""
+
+    def start(self) -> None:
+        raise NotImplementedError
+
+    def close(self) -> None:
+        raise NotImplementedError
+
+    def terminate(self) -> None:
+        raise NotImplementedError
+
+    def query(self, lmc_file: Union[str, "os.PathLike[str]"],
+              block_name: str, block_type: BlockType = None, *,
+              timeout: Timeout = _CLIENT_TIMEOUT) -> VerificationResult:
+        raise NotImplementedError
+
+    def __enter__(self: _ClientType) -> _ClientType:
+        self.start()
+        return self
+
+    def __exit__(self, exc_type: Any, exc: Any, traceback: Any) -> None:
+        if exc_type is None:
+            self.close()
+        else:
+            # Keep the exception that is already on its way.
+            self.terminate()
+
+    def is_verified(self, lmc_file: Union[str, "os.PathLike[str]"],
+                    block_name: str, block_type: BlockType = None, *,
+                    timeout: Timeout = _CLIENT_TIMEOUT) -> bool:
+        """True when `block_name` in `lmc_file` is verified (READY), False
+        when it is not (PENDING). Arguments and errors as for query()."""
+        return self.query(lmc_file, block_name, block_type,
+                          timeout=timeout).verified
+
+
+_ClientType = TypeVar("_ClientType", bound=_Client)
+
+
+class StatusBridge(_Client):
     """A status-bridge in server mode, answering one request at a time.
 
     The bridge is started by start() (also on entering a ``with`` block) or
@@ -786,17 +828,6 @@ class StatusBridge:
         return (f"<StatusBridge {' '.join(self._command)!r} {state} "
                 f"restarts={self.restarts}>")
 
-    def __enter__(self) -> StatusBridge:
-        self.start()
-        return self
-
-    def __exit__(self, exc_type: Any, exc: Any, traceback: Any) -> None:
-        if exc_type is None:
-            self.close()
-        else:
-            # Keep the exception that is already on its way.
-            self.terminate()
-
     @property
     def pid(self) -> Optional[int]:
         """The running bridge's process id, or None."""
@@ -816,14 +847,6 @@ class StatusBridge:
         first time, when ``check_on_start`` is on)."""
         with self._call_lock:
             self._running_process()
-
-    def is_verified(self, lmc_file: Union[str, "os.PathLike[str]"],
-                    block_name: str, block_type: BlockType = None, *,
-                    timeout: Timeout = _CLIENT_TIMEOUT) -> bool:
-        """True when `block_name` in `lmc_file` is verified (READY), False
-        when it is not (PENDING). Arguments and errors as for query()."""
-        return self.query(lmc_file, block_name, block_type,
-                          timeout=timeout).verified
 
     def query(self, lmc_file: Union[str, "os.PathLike[str]"],
               block_name: str, block_type: BlockType = None, *,
@@ -1019,7 +1042,7 @@ class StatusBridge:
 # Several bridges
 
 
-class StatusBridgePool:
+class StatusBridgePool(_Client):
     """`size` bridges in server mode; each request goes to a free one.
 
     One bridge answers one request at a time, so callers in several threads
@@ -1061,16 +1084,6 @@ class StatusBridgePool:
                 f"size={len(self._bridges)} {state} "
                 f"restarts={self.restarts}>")
 
-    def __enter__(self) -> StatusBridgePool:
-        self.start()
-        return self
-
-    def __exit__(self, exc_type: Any, exc: Any, traceback: Any) -> None:
-        if exc_type is None:
-            self.close()
-        else:
-            self.terminate()
-
     @property
     def size(self) -> int:
         return len(self._bridges)
@@ -1095,13 +1108,6 @@ class StatusBridgePool:
         self._check()
         for bridge in self._bridges:
             bridge._start_unless_busy()
-
-    def is_verified(self, lmc_file: Union[str, "os.PathLike[str]"],
-                    block_name: str, block_type: BlockType = None, *,
-                    timeout: Timeout = _CLIENT_TIMEOUT) -> bool:
-        """As StatusBridge.is_verified(), on a free bridge."""
-        return self.query(lmc_file, block_name, block_type,
-                          timeout=timeout).verified
 
     def query(self, lmc_file: Union[str, "os.PathLike[str]"],
               block_name: str, block_type: BlockType = None, *,
