@@ -565,8 +565,9 @@ class LibraryTest(BridgeTestCase):
         cmake = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
         package = pathlib.Path(sbc.__file__).parent
         public = [sbc.StatusBridge, sbc.StatusBridgePool, sbc.query_once,
-                  sbc.is_verified_once, *vars(sbc.StatusBridge).values(),
-                  *vars(sbc.StatusBridgePool).values()]
+                  sbc.is_verified_once,
+                  *(f for _, f in inspect.getmembers(sbc.StatusBridge)),
+                  *(f for _, f in inspect.getmembers(sbc.StatusBridgePool))]
         client = self.bridge()
         checks = {
             "version": lambda: re.search(r"project\([^)]*VERSION (\S+)", cmake).group(1)
