@@ -5,7 +5,7 @@
 #
 # On every machine: builds the 32-bit program with mingw-w64 (build/win32),
 # its stand-in vendor libraries, unit tests and the native end-to-end host
-# (build/winhost), and checks the 32-bit build without running it.
+# (the dev preset's), and checks the 32-bit build without running it.
 #
 # Then, where a 32-bit Windows program starts under Wine (tools/wine32-probe.sh
 # tries one): the unit tests and the end-to-end suite under 32-bit Wine.
@@ -37,9 +37,10 @@ echo "== Windows: the 32-bit build, checked without running it"
 ctest --preset win32 -L static
 
 echo "== Windows: end-to-end host (native)"
-cmake -S . -B build/winhost -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DSTATUS_BRIDGE_BUILD_TESTS=ON
-cmake --build build/winhost -j2 --target status_bridge_e2e_tests
+# The Linux suite's own program: it takes the build under test from the
+# environment (run_e2e below).
+cmake --preset dev
+cmake --build --preset dev --target status_bridge_e2e_tests
 
 passed=0
 skipped=""
@@ -83,7 +84,7 @@ run_e2e() {
   wineserver -k 2>/dev/null || true
   WINE_RUN_PERSISTENCE=60 cmake/wine-run.sh $5 "$WINEPREFIX"
   trap 'wineserver -k 2>/dev/null || true' EXIT
-  run_counted build/winhost/tests/status_bridge_e2e_tests
+  run_counted build/dev/tests/status_bridge_e2e_tests
 }
 
 echo "== Windows: can this machine start a 32-bit Windows program?"
