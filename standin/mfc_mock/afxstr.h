@@ -5,6 +5,8 @@
 // - "CStringT Class": template <typename BaseType, class StringTraits>
 //   class CStringT, in namespace ATL, with ChTraitsCRT as the character
 //   traits of a string class that uses the C runtime;
+// - "CSimpleStringT::GetString", which CStringT inherits: the string's
+//   characters, NUL-terminated;
 // - the export's decorated name spells the string class
 //   ATL::CStringT<char, StrTraitMFC_DLL<char, ATL::ChTraitsCRT<char>>>, with
 //   StrTraitMFC_DLL in the global namespace: the narrow CStringA of the
@@ -32,6 +34,8 @@ class CStringT {
   CStringT(const CStringT& source);
   CStringT& operator=(const CStringT& source);
   ~CStringT();
+
+  const BaseType* GetString() const;
 
  private:
   BaseType* data_;
