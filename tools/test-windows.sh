@@ -8,7 +8,9 @@
 # (the dev preset's), and checks the 32-bit build without running it.
 #
 # Then, where a 32-bit Windows program starts under Wine (tools/wine32-probe.sh
-# tries one): the unit tests and the end-to-end suite under 32-bit Wine.
+# tries one): the build's CTest under 32-bit Wine, which runs the unit tests
+# and the end-to-end suite as Windows programs, and from the Linux side the
+# few end-to-end cases that need it (LINUX_SIDE_CASES).
 # Where none does (a kernel without 32-bit support, or no 32-bit Wine to be
 # had): the same sources as a 64-bit test build (build/win64-check) under
 # 64-bit Wine, with the cases that need the 32-bit MSVC-ABI vendor library
@@ -37,8 +39,8 @@ echo "== Windows: the 32-bit build, checked without running it"
 ctest --preset win32 -L static
 
 echo "== Windows: end-to-end host (native)"
-# The Linux suite's own program: it takes the build under test from the
-# environment (run_e2e below).
+# The Linux suite's own program, for the cases that need the Linux side: it
+# takes the build under test from the environment (run_e2e below).
 cmake --preset dev
 cmake --build --preset dev --target status_bridge_e2e_tests
 
@@ -64,7 +66,12 @@ run_counted() {
   rm -f "$log"
 }
 
-# Runs the end-to-end suite against the Windows build in `$2` under the Wine
+# The end-to-end cases that drive the Windows build from the Linux side:
+# non-blocking pipes, a FIFO and /proc (StreamsTest), and /dev/full. Every
+# other case runs in the Windows suite itself (CTest's e2e and e2e_stress).
+LINUX_SIDE_CASES='StreamsTest.*:LostAnswersTest.AFullDiskChangesNoExitCode'
+
+# Runs LINUX_SIDE_CASES against the Windows build in `$2` under the Wine
 # loader `$1`; `$3` is the kind of build (1: 32-bit, 64: the 64-bit test
 # build) and `$4` the vendor library for the ordinary cases.
 run_e2e() {
@@ -84,15 +91,16 @@ run_e2e() {
   wineserver -k 2>/dev/null || true
   WINE_RUN_PERSISTENCE=60 cmake/wine-run.sh $5 "$WINEPREFIX"
   trap 'wineserver -k 2>/dev/null || true' EXIT
-  run_counted build/dev/tests/status_bridge_e2e_tests
+  run_counted build/dev/tests/status_bridge_e2e_tests \
+    --gtest_filter="$LINUX_SIDE_CASES"
 }
 
 echo "== Windows: can this machine start a 32-bit Windows program?"
 if probe=$(tools/wine32-probe.sh "$root/build/win32/wineprefix"); then
   echo "Yes: the 32-bit path runs."
-  echo "== Windows: unit tests under 32-bit Wine"
+  echo "== Windows: unit and end-to-end tests under 32-bit Wine (CTest)"
   run_counted ctest --preset win32 -LE static -V
-  echo "== Windows: end-to-end tests under 32-bit Wine"
+  echo "== Windows: end-to-end cases from the Linux side, under 32-bit Wine"
   run_e2e "$(command -v wine)" build/win32 1 vendor-msvc ""
   echo "Windows: 32-bit under Wine: $passed tests passed${skipped:+; skipped: $skipped}"
   exit 0
@@ -113,9 +121,9 @@ echo "== Windows: 64-bit test build (mingw-w64, x86_64)"
 cmake --preset win64-check
 cmake --build --preset win64-check -j2
 
-echo "== Windows: unit tests under 64-bit Wine"
+echo "== Windows: unit and end-to-end tests under 64-bit Wine (CTest)"
 run_counted ctest --preset win64-check -V
-echo "== Windows: end-to-end tests under 64-bit Wine"
+echo "== Windows: end-to-end cases from the Linux side, under 64-bit Wine"
 run_e2e /usr/lib/wine/wine64 build/win64-check 64 vendor-mingw --win64
 echo "Windows: this machine cannot run 32-bit programs ($reason);" \
   "win32 built and checked statically; 64-bit under wine64: $passed tests" \

@@ -1,35 +1,39 @@
 #include "tests/e2e/e2e_support.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace e2e {
 
 ScratchDir::ScratchDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "status-bridge-e2e.XXXXXX")
-          .string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp failed");
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("status-bridge-e2e." + std::to_string(random() % 1000000000));
+    // False when the folder is there already: then another name.
+    if (std::filesystem::create_directory(path)) {
+      path_ = path.u8string();
+      return;
+    }
   }
-  path_ = pattern;
+  throw std::runtime_error("no scratch folder could be made");
 }
 
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(FsPath(path_), ignored);
 }
 
 std::string ScratchDir::Write(const std::string& name,
                               const std::string& content) const {
   std::string path = Path(name);
-  std::ofstream file(path, std::ios::binary);
+  std::ofstream file(FsPath(path), std::ios::binary);
   file.write(content.data(), static_cast<std::streamsize>(content.size()));
   return path;
 }
@@ -38,11 +42,20 @@ std::string ScratchDir::Path(const std::string& name) const {
   return path_ + "/" + name;
 }
 
+std::filesystem::path FsPath(const std::string& path) {
+  return std::filesystem::u8path(path);
+}
+
 std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(FsPath(path), std::ios::binary);
   std::ostringstream content;
   content << file.rdbuf();
   return content.str();
+}
+
+int ExitCodeOfStatus(unsigned long status) {
+  return RunsAsWindowsProgram() ? static_cast<int>(status)
+                                : static_cast<int>(status & 0xFF);
 }
 
 namespace {

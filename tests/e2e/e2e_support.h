@@ -3,6 +3,7 @@
 // Building blocks of the end-to-end tests: requests, expected answer lines,
 // environments and scratch files, all spelt for the target under test.
 
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -65,8 +66,18 @@ class ScratchDir {
   std::string path_;
 };
 
+// The host path `path`, UTF-8, as the file system functions take it (on
+// Windows a narrow path would be read in the ANSI code page).
+std::filesystem::path FsPath(const std::string& path);
+
 // The whole content of a host file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
+
+// The exit code of a run of the Windows bridge that ended with the Windows
+// status `status` (0xC0000005, say): whole when this program started it;
+// its low byte when started through Wine from the Linux side, which passes
+// on no more.
+int ExitCodeOfStatus(unsigned long status);
 
 // The environment of a run against the stand-in vendor library: the library
 // path, the private call allowed, tracing as asked.

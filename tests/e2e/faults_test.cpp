@@ -188,6 +188,10 @@ TEST_F(LostAnswersTest, AReaderThatGoesAwayChangesNothingElse) {
 // Every write to standard output fails: nothing notices, and no exit code
 // changes.
 TEST_F(LostAnswersTest, AFullDiskChangesNoExitCode) {
+  if (RunsAsWindowsProgram()) {
+    GTEST_SKIP() << "Windows has no device that is always full; the Linux "
+                    "side runs this case against the Windows build";
+  }
   for (const Case& c : Cases()) {
     RunOptions options;
     options.stdout_path = "/dev/full";
@@ -222,7 +226,7 @@ TEST(ExhaustedMemoryTest, AnOversizedLineEndsTheProcessAbnormally) {
   // Natively, a limit of 48 MiB of address space and a line of 96 MiB. The
   // 32-bit Windows program is not large-address-aware: within its 2 GiB a
   // line of 1 GiB needs a buffer of nearly 2 GiB, which it cannot get, and it
-  // ends with STATUS_NO_MEMORY, of which Wine passes on the low byte.
+  // ends with STATUS_NO_MEMORY.
   if (GetTarget().win64) {
     GTEST_SKIP() << "32-bit only: needs the 2 GiB address space of a 32-bit "
                     "program";
@@ -259,7 +263,7 @@ TEST(ExhaustedMemoryTest, AnOversizedLineEndsTheProcessAbnormally) {
     EXPECT_EQ(run.out, c.out) << mode;
     EXPECT_EQ(run.err, c.err) << mode;
     if (windows) {
-      EXPECT_EQ(run.exit_code, 0xC0000017 & 0xFF) << mode;
+      EXPECT_EQ(run.exit_code, ExitCodeOfStatus(0xC0000017)) << mode;
     } else {
       EXPECT_EQ(run.exit_code, -1) << mode;
       EXPECT_EQ(run.signal, SIGABRT) << mode;

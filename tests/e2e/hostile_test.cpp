@@ -4,7 +4,6 @@
 // and each answer is one line.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <random>
@@ -81,19 +80,6 @@ class HostileInputTest : public ::testing::Test {
   std::string lmc_;
 };
 
-// The resident memory of this process, in KiB.
-long ResidentKib() {
-  long pages = 0;
-  long resident = 0;
-  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
-      resident = 0;
-    }
-    std::fclose(statm);
-  }
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 // A block name of `size` bytes that the request carries unescaped.
 std::string HugeBlockName(size_t size) {
   std::string name(size, 'B');
@@ -124,7 +110,7 @@ TEST_F(HostileInputTest, HugeLinesAreAnsweredInAFewTimesTheirSize) {
   // process holds no large string while the bridge runs.
   RunOptions options;
   options.stdin_path = input_path;
-  long own_kib = ResidentKib();
+  long own_kib = ResidentKibOfThisProcess();
   RunResult run = RunBridge({"--server"}, VendorEnv(), "", options);
   ExpectAnswers(
       run.out,

@@ -163,9 +163,9 @@ TEST(LoaderTest, LoadFailuresNameThePathTried) {
 
 TEST(LoaderTest, NonAsciiPathLoadsOnlyAsUtf8) {
   ScratchDir dir;
-  std::filesystem::create_directory(dir.Path("库"));
+  std::filesystem::create_directory(FsPath(dir.Path("库")));
   std::string good = dir.Path("库/LMCDLL70.dll");
-  std::filesystem::copy_file(GetTarget().vendor_library, good);
+  std::filesystem::copy_file(GetTarget().vendor_library, FsPath(good));
   RunResult run =
       RunBridge({"--probe-only"}, {{"LMCDLL70_PATH", TargetPath(good)}}, "");
   EXPECT_EQ(run.out, Lines({kProbeLine}));

@@ -1,11 +1,12 @@
 #pragma once
 
 // Runs the bridge as a real process with chosen arguments, environment and
-// standard input, and collects what it writes and how it ends.
-
-#include <sys/types.h>
+// standard input, and collects what it writes and how it ends. One
+// implementation a platform: process_runner_posix.cpp (fork, execve, poll)
+// and process_runner_win32.cpp (CreateProcessW, pipes, a job object).
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,9 +20,11 @@ struct RunOptions {
   Environment env;                // Added to the target's base environment.
   std::string input;              // Written to standard input, then closed.
   std::string stdin_path;         // Read standard input from this file instead.
-  bool stdin_closed = false;      // Start with no standard input at all.
   std::string stdout_path;        // Send standard output to this file instead.
   bool close_stdout_at_once = false;  // The reader goes away before any answer.
+  std::chrono::seconds timeout{120};
+  // POSIX only; the Windows runner refuses them.
+  bool stdin_closed = false;                   // No standard input at all.
   unsigned long long address_space_limit = 0;  // Bytes; 0 for none.
   // O_NONBLOCK on the child's end of its input pipe, or of its output and
   // error pipes; the flag belongs to the open file that both sides share.
@@ -29,29 +32,41 @@ struct RunOptions {
   bool nonblocking_output = false;
   std::chrono::milliseconds input_delay{0};   // Start writing the input late,
   std::chrono::milliseconds output_delay{0};  // or reading the output.
-  std::chrono::seconds timeout{120};
 };
 
 struct RunResult {
   std::string out;
   std::string err;
-  int exit_code = -1;  // Set when the process exited normally.
-  int signal = 0;      // Set when a signal ended it.
+  // Set when the process exited normally. On Windows every end is an exit:
+  // the status as Windows gives it, 0xC0000005 for an access violation
+  // (a negative int).
+  int exit_code = -1;
+  int signal = 0;  // POSIX: set when a signal ended it.
   bool timed_out = false;
-  long peak_rss_kib = 0;  // Peak resident memory of the process tree.
+  // Peak memory in KiB: on POSIX the resident memory of the process tree, on
+  // Windows the peak working set of the process.
+  long peak_rss_kib = 0;
 };
+
+// True when this test program is itself a Windows program (native, or under
+// Wine), which starts the bridge with CreateProcessW.
+bool RunsAsWindowsProgram();
 
 // Starts the command, feeds it `options.input` and waits for its end.
 RunResult Run(const std::vector<std::string>& command, const Environment& env,
               const RunOptions& options);
 
-// Reads from `fd` up to and including the next LF into `line`, keeping what
-// follows in `pending` for the next call; false when no LF arrives within
-// `timeout` or the input ends first.
+// POSIX only: reads from the file descriptor `fd` up to and including the
+// next LF into `line`, keeping what follows in `pending` for the next call;
+// false when no LF arrives within `timeout` or the input ends first.
 bool ReadLineFrom(int fd, std::chrono::milliseconds timeout,
                   std::string* pending, std::string* line);
 
-// A process driven one line at a time.
+// The resident memory of this test process, in KiB; 0 when unknown.
+long ResidentKibOfThisProcess();
+
+// A process driven one line at a time. A process still running when its
+// Conversation ends is killed.
 class Conversation {
  public:
   // Of `options`, only the paths of the standard streams count.
@@ -69,12 +84,11 @@ class Conversation {
   // Closes standard input and waits for the end; returns the exit code, or
   // -1 when the process did not exit normally.
   int Finish();
-  pid_t pid() const { return pid_; }
+  long pid() const;
 
  private:
-  pid_t pid_ = -1;
-  int stdin_fd_ = -1;
-  int stdout_fd_ = -1;
+  struct Child;  // The platform's handles of the running process.
+  std::unique_ptr<Child> child_;
   std::string pending_;
 };
 

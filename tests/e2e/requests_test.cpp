@@ -257,8 +257,7 @@ TEST_F(RequestsTest, ACrashInsideTheExportEndsTheProcessWithoutAnAnswer) {
     RunResult run = RunBridge(c.args, Env(), c.input);
     EXPECT_EQ(run.out, c.out);
     if (GetTarget().windows) {
-      // Wine passes on only the low byte of STATUS_ACCESS_VIOLATION.
-      EXPECT_EQ(run.exit_code, 0xC0000005 & 0xFF);
+      EXPECT_EQ(run.exit_code, ExitCodeOfStatus(0xC0000005));
     } else {
       EXPECT_EQ(run.signal, SIGSEGV);
     }

@@ -11,6 +11,18 @@ std::string FromEnv(const char* name, const char* fallback) {
   return value != nullptr && *value != '\0' ? value : fallback;
 }
 
+// `path` spelt with backslashes; a path from the Linux side, as a cross
+// build's paths are, gets the drive under which Wine shows the host's root.
+std::string WindowsPath(const std::string& path) {
+  std::string windows = path.rfind('/', 0) == 0 ? "Z:" + path : path;
+  for (char& c : windows) {
+    if (c == '/') {
+      c = '\\';
+    }
+  }
+  return windows;
+}
+
 Target MakeTarget() {
   Target target;
   std::string launcher = FromEnv("STATUS_BRIDGE_E2E_LAUNCHER", "");
@@ -25,14 +37,28 @@ Target MakeTarget() {
       FromEnv("STATUS_BRIDGE_E2E_VENDOR_NO_EXPORT",
               STATUS_BRIDGE_STANDIN_VENDOR_NO_EXPORT);
   target.vendor_throwing = FromEnv("STATUS_BRIDGE_E2E_VENDOR_THROWING",
-                                   target.vendor_library.c_str());
-  const std::string windows = FromEnv("STATUS_BRIDGE_E2E_WINDOWS", "0");
-  target.windows = windows == "1" || windows == "64";
-  target.win64 = windows == "64";
+                                   STATUS_BRIDGE_STANDIN_VENDOR_THROWING);
+  if (RunsAsWindowsProgram()) {
+    // This program and the bridge are built together, for one platform.
+    target.windows = true;
+    target.win64 = sizeof(void*) == 8;
+    target.msvc = STATUS_BRIDGE_E2E_MSVC != 0;
+    for (std::string* path :
+         {&target.command.back(), &target.vendor_library,
+          &target.vendor_without_export, &target.vendor_throwing}) {
+      *path = WindowsPath(*path);
+    }
+  } else {
+    // The native build, or a Windows build run through a launcher (Wine).
+    const std::string windows = FromEnv("STATUS_BRIDGE_E2E_WINDOWS", "0");
+    target.windows = windows == "1" || windows == "64";
+    target.win64 = windows == "64";
+  }
   target.memcheck = FromEnv("STATUS_BRIDGE_E2E_MEMCHECK", "0") == "1";
   target.line_end = target.windows ? "\r\n" : "\n";
-  for (const char* name : {"PATH", "HOME", "WINEPREFIX", "WINEDEBUG", "LC_ALL",
-                           "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+  for (const char* name :
+       {"PATH", "HOME", "WINEPREFIX", "WINEDEBUG", "LC_ALL", "ASAN_OPTIONS",
+        "UBSAN_OPTIONS", "SystemRoot", "TEMP", "TMP"}) {
     if (const char* value = std::getenv(name)) {
       target.base_env.emplace_back(name, value);
     }
@@ -48,17 +74,7 @@ const Target& GetTarget() {
 }
 
 std::string TargetPath(const std::string& host_path) {
-  if (!GetTarget().windows) {
-    return host_path;
-  }
-  // Wine shows the host's root as drive Z.
-  std::string path = "Z:" + host_path;
-  for (char& c : path) {
-    if (c == '/') {
-      c = '\\';
-    }
-  }
-  return path;
+  return GetTarget().windows ? WindowsPath(host_path) : host_path;
 }
 
 }  // namespace e2e

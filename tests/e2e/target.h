@@ -1,8 +1,8 @@
 #pragma once
 
 // The build of the bridge under test and the stand-in libraries beside it.
-// The defaults name the native build; environment variables point the same
-// suite at another build (see target.cpp).
+// The defaults name the build that this suite was built with; environment
+// variables point the same suite at another build (see target.cpp).
 
 #include <string>
 #include <vector>
@@ -21,6 +21,10 @@ struct Target {
   // The 64-bit Windows test build: it has no MSVC-ABI vendor library (the
   // vendor's ABI is a 32-bit one) and no 2 GiB address space.
   bool win64 = false;
+  // The production build (MSVC, shared MFC runtime), tested against the
+  // stand-in built with MFC: it catches the vendor's C++ exceptions, MFC's
+  // included, and there is no mingw-built stand-in.
+  bool msvc = false;
   // The launcher runs the bridge under valgrind's memcheck, which needs more
   // address space for itself than any limit a test could set.
   bool memcheck = false;

@@ -1,5 +1,3 @@
-#include "tests/e2e/process_runner.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,7 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
+
+#include "tests/e2e/process_runner.h"
 
 namespace e2e {
 
@@ -234,18 +235,25 @@ RunResult Run(const std::vector<std::string>& command, const Environment& env,
   return result;
 }
 
+struct Conversation::Child {
+  pid_t pid = -1;
+  int stdin_fd = -1;
+  int stdout_fd = -1;
+};
+
 Conversation::Conversation(const std::vector<std::string>& command,
-                           const Environment& env, const RunOptions& options) {
+                           const Environment& env, const RunOptions& options)
+    : child_(std::make_unique<Child>()) {
   signal(SIGPIPE, SIG_IGN);
   Spawned child = Spawn(command, env, options, false);
-  pid_ = child.pid;
-  stdin_fd_ = child.stdin_fd;
-  stdout_fd_ = child.stdout_fd;
+  child_->pid = child.pid;
+  child_->stdin_fd = child.stdin_fd;
+  child_->stdout_fd = child.stdout_fd;
 }
 
 Conversation::~Conversation() {
-  if (pid_ > 0) {
-    kill(pid_, SIGKILL);
+  if (child_->pid > 0) {
+    kill(child_->pid, SIGKILL);
     Finish();
   }
 }
@@ -253,7 +261,8 @@ Conversation::~Conversation() {
 void Conversation::Write(const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = write(stdin_fd_, bytes.data() + done, bytes.size() - done);
+    ssize_t n =
+        write(child_->stdin_fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) {
       continue;
     }
@@ -292,17 +301,33 @@ bool ReadLineFrom(int fd, std::chrono::milliseconds timeout,
 
 bool Conversation::ReadLine(std::chrono::milliseconds timeout,
                             std::string* line) {
-  return ReadLineFrom(stdout_fd_, timeout, &pending_, line);
+  return ReadLineFrom(child_->stdout_fd, timeout, &pending_, line);
 }
 
 int Conversation::Finish() {
-  CloseFd(&stdin_fd_);
-  CloseFd(&stdout_fd_);
+  CloseFd(&child_->stdin_fd);
+  CloseFd(&child_->stdout_fd);
   int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  while (waitpid(child_->pid, &status, 0) < 0 && errno == EINTR) {
   }
-  pid_ = -1;
+  child_->pid = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+long Conversation::pid() const { return child_->pid; }
+
+bool RunsAsWindowsProgram() { return false; }
+
+long ResidentKibOfThisProcess() {
+  long pages = 0;
+  long resident = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
+      resident = 0;
+    }
+    std::fclose(statm);
+  }
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 }  // namespace e2e
