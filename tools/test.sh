@@ -5,15 +5,15 @@
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-packages.sh cmake ninja-build g++ libgtest-dev python3 \
-  python3-venv python3-wheel-whl
+  python3-venv python3-wheel-whl clang lld llvm
 
-echo "== Linux: unit, end-to-end and Python client tests (and its install)"
+echo "== Linux: unit, end-to-end and Python client tests (and its install)," \
+  "and the MSVC-mode check (msvc_check)"
 cmake --preset dev
 cmake --build --preset dev
 ctest --preset dev
 
 tools/check-style.sh
-tools/check-msvc-build.sh
 tools/test-sanitizers.sh
 tools/test-valgrind.sh
 tools/test-fuzz.sh
