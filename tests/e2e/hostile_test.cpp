@@ -188,6 +188,13 @@ TEST_F(HostileInputTest, TenThousandLinesOfRandomBytes) {
       std::string id = random.Text(1, 40, true);
       std::string lmc_file = random.Text(1, 40, true);
       std::string block_name = random.Text(1, 40, true);
+      if (GetTarget().windows) {
+        // Names that happen to be valid UTF-8 would be converted to the ANSI
+        // code page, or refused; the byte 0xFF, never UTF-8, keeps them as
+        // they are.
+        lmc_file.insert(0, "\xFF");
+        block_name.insert(0, "\xFF");
+      }
       input += Request(id, lmc_file, block_name);
       answers.push_back(SuccessLine(id, block_name, lmc_file, false));
       continue;
