@@ -61,7 +61,7 @@ inline std::string ReadValueNaively(const std::string& line,
   const std::string quoted = "\"" + key + "\"";
   bool in_string = false;
   int open = 0;
-  char last = 0;  // Nothing yet.
+  std::string last;  // Empty until the first such byte.
   size_t pos = 0;
   for (; pos < line.size(); ++pos) {
     char byte = line[pos];
@@ -70,12 +70,12 @@ inline std::string ReadValueNaively(const std::string& line,
         ++pos;
       } else if (byte == '"') {
         in_string = false;
-        last = '"';
+        last = "\"";
       }
       continue;
     }
     if (byte == '"') {
-      if (open <= 1 && (last == 0 || last == '{' || last == ',') &&
+      if (open <= 1 && (last.empty() || last == "{" || last == ",") &&
           FindNaively(line, quoted, pos) == pos) {
         break;
       }
@@ -88,7 +88,7 @@ inline std::string ReadValueNaively(const std::string& line,
       --open;
     }
     if (byte != ' ' && byte != '\t' && byte != '\n' && byte != '\r') {
-      last = byte;
+      last.assign(1, byte);
     }
   }
   if (pos == line.size()) {
