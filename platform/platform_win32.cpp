@@ -72,7 +72,7 @@ void EndProcessAbnormally() {
 std::string ReadPathVariable(const char* name) {
   // The value is read from the wide environment and turned into UTF-8 here,
   // because everything after this treats the path as UTF-8 bytes (it is
-  // converted with Utf8ToWide for the load, and the load-failure line carries
+  // converted to UTF-16 for the load, and the load-failure line carries
   // it). The narrow environment holds the value in the ANSI code page
   // instead: on a Chinese Windows that is GBK, elsewhere characters outside
   // the code page become '?'. A vendor installation under a folder with a
@@ -110,16 +110,52 @@ std::string ReadPathVariable(const char* name) {
   return bytes;
 }
 
-int ConvertUtf8ToWide(const char* bytes, int byte_count, wchar_t* out,
-                      int out_size) {
-  return MultiByteToWideChar(kUtf8CodePage, 0, bytes, byte_count, out,
-                             out_size);
+bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi) {
+  *ansi = text;
+  bool ascii = std::all_of(text.begin(), text.end(), [](char byte) {
+    return static_cast<unsigned char>(byte) < 0x80;
+  });
+  if (ascii || GetACP() == kUtf8CodePage || text.size() > INT_MAX) {
+    return true;
+  }
+  int byte_count = static_cast<int>(text.size());
+  int wide_length = MultiByteToWideChar(kUtf8CodePage, MB_ERR_INVALID_CHARS,
+                                        text.data(), byte_count, nullptr, 0);
+  if (wide_length == 0) {
+    return true;  // Not UTF-8: passed on as the caller wrote it.
+  }
+  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
+  MultiByteToWideChar(kUtf8CodePage, MB_ERR_INVALID_CHARS, text.data(),
+                      byte_count, &wide[0], wide_length);
+  // Without WC_NO_BEST_FIT_CHARS a character the code page lacks may become a
+  // look-alike (U+0101 as "a" in code page 1252), which names another file or
+  // block; with it, such a character sets `used_default` instead.
+  BOOL used_default = FALSE;
+  int ansi_length =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                          wide_length, nullptr, 0, nullptr, &used_default);
+  if (ansi_length == 0 || used_default) {
+    return false;
+  }
+  ansi->assign(static_cast<size_t>(ansi_length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length,
+                      &(*ansi)[0], ansi_length, nullptr, nullptr);
+  return true;
 }
 
-ModuleHandle LoadLibraryFromWidePath(const std::wstring& path) {
+ModuleHandle LoadLibraryFromPath(const std::string& path) {
+  if (path.empty() || path.size() > INT_MAX) {
+    return nullptr;
+  }
+  int byte_count = static_cast<int>(path.size());
+  int length = MultiByteToWideChar(kUtf8CodePage, 0, path.data(), byte_count,
+                                   nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(kUtf8CodePage, 0, path.data(), byte_count, &wide[0],
+                      length);
   // Plain LoadLibraryW: the default search order applies to a bare name and
   // to the library's own dependencies.
-  return LoadLibraryW(path.c_str());
+  return LoadLibraryW(wide.c_str());
 }
 
 std::string ExportSymbolName(const char* name) {
