@@ -67,9 +67,12 @@ run_counted() {
 }
 
 # The end-to-end cases that drive the Windows build from the Linux side:
-# non-blocking pipes, a FIFO and /proc (StreamsTest), and /dev/full. Every
-# other case runs in the Windows suite itself (CTest's e2e and e2e_stress).
+# non-blocking pipes, a FIFO and /proc (StreamsTest), /dev/full, and the
+# ANSI code page chosen through LC_ALL, which only a Wine started from Linux
+# takes. Every other case runs in the Windows suite itself (CTest's e2e and
+# e2e_stress).
 LINUX_SIDE_CASES='StreamsTest.*:LostAnswersTest.AFullDiskChangesNoExitCode'
+LINUX_SIDE_CASES="$LINUX_SIDE_CASES:WindowsTest.NamesReachTheVendorInTheAnsiCodePage"
 
 # Runs LINUX_SIDE_CASES against the Windows build in `$2` under the Wine
 # loader `$1`; `$3` is the kind of build (1: 32-bit, 64: the 64-bit test

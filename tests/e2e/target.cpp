@@ -53,6 +53,7 @@ Target MakeTarget() {
     const std::string windows = FromEnv("STATUS_BRIDGE_E2E_WINDOWS", "0");
     target.windows = windows == "1" || windows == "64";
     target.win64 = windows == "64";
+    target.locale_sets_code_page = target.windows;  // Wine, from here.
   }
   target.memcheck = FromEnv("STATUS_BRIDGE_E2E_MEMCHECK", "0") == "1";
   target.line_end = target.windows ? "\r\n" : "\n";

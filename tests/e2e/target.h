@@ -25,6 +25,11 @@ struct Target {
   // stand-in built with MFC: it catches the vendor's C++ exceptions, MFC's
   // included, and there is no mingw-built stand-in.
   bool msvc = false;
+  // LC_ALL in a run's environment sets the bridge's ANSI code page: Wine
+  // started from the Linux side takes it from there. A bridge that a Windows
+  // program starts keeps the code page of its parent's Wine, or on Windows
+  // the system's.
+  bool locale_sets_code_page = false;
   // The launcher runs the bridge under valgrind's memcheck, which needs more
   // address space for itself than any limit a test could set.
   bool memcheck = false;

@@ -287,6 +287,10 @@ TEST_F(WindowsTest, NamesReachTheVendorInTheAnsiCodePage) {
        "name=%BF%E91 type=0 lmc=" + gbk_lmc + "\n"},
   };
   for (const Case& c : cases) {
+    if (!GetTarget().locale_sets_code_page &&
+        std::string(c.locale) != "C.UTF-8") {
+      continue;  // The code page stays 1252; the Linux side runs this case.
+    }
     const std::string log = dir_.Path(std::string(c.locale) + ".log");
     Environment env = VendorEnv();
     env.emplace_back(kVendorLog, TargetPath(log));
