@@ -44,7 +44,7 @@ struct RunResult {
   int signal = 0;  // POSIX: set when a signal ended it.
   bool timed_out = false;
   // Peak memory in KiB: on POSIX the resident memory of the process tree, on
-  // Windows the peak working set of the process.
+  // Windows the peak working set of the process, read while it runs.
   long peak_rss_kib = 0;
 };
 

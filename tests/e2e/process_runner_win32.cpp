@@ -119,6 +119,10 @@ std::wstring EnvironmentBlock(const Environment& env) {
   return block;
 }
 
+// The pipes' buffer: large, so that a process writing many short lines
+// seldom waits for the reader.
+constexpr DWORD kPipeBytes = 1 << 20;
+
 // A pipe whose `child_end` the started process inherits.
 struct Pipe {
   OwnedHandle ours;
@@ -129,7 +133,7 @@ Pipe MakePipe(bool child_reads) {
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
-  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
+  if (!CreatePipe(&read_end, &write_end, &inherit, kPipeBytes)) {
     Fail("CreatePipe");
   }
   Pipe pipe;
@@ -261,6 +265,15 @@ bool Drain(HANDLE pipe, std::string* sink) {
   }
 }
 
+// Reads `pipe` into `sink` until every writer has closed it.
+void ReadAll(HANDLE pipe, std::string* sink) {
+  char buffer[1 << 16];
+  DWORD count = 0;
+  while (ReadFile(pipe, buffer, sizeof(buffer), &count, nullptr) && count > 0) {
+    sink->append(buffer, count);
+  }
+}
+
 // Writes all of `bytes` to `pipe`; stops early when the reader has gone.
 void WriteAll(HANDLE pipe, const std::string& bytes) {
   size_t done = 0;
@@ -275,14 +288,26 @@ void WriteAll(HANDLE pipe, const std::string& bytes) {
   }
 }
 
+// The peak working set of `process` so far, in KiB; 0 when unknown.
+long PeakKib(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS memory{};
+  if (!GetProcessMemoryInfo(process, &memory, sizeof(memory))) {
+    return 0;
+  }
+  return static_cast<long>(memory.PeakWorkingSetSize / 1024);
+}
+
 int ExitCodeOf(HANDLE process) {
   DWORD code = 0;
   GetExitCodeProcess(process, &code);
   return static_cast<int>(code);
 }
 
-// How long a polling loop sleeps when no pipe has anything to read.
+// How long a conversation's read sleeps when the pipe has nothing for it.
 constexpr DWORD kPollMilliseconds = 2;
+
+// How often a run's peak memory is sampled.
+constexpr DWORD kSampleMilliseconds = 20;
 
 }  // namespace
 
@@ -295,50 +320,53 @@ RunResult Run(const std::vector<std::string>& command, const Environment& env,
   if (options.close_stdout_at_once) {
     child.stdout_pipe.Close();
   }
-  // A pipe write blocks while the pipe is full, so the input goes from a
-  // thread of its own; the write fails, and the thread ends, when the
-  // process has ended.
-  std::thread writer;
+  // Pipe reads and writes block, so each stream has a thread of its own. A
+  // read ends when every writer of its pipe has gone; a write fails when the
+  // reader has.
+  std::vector<std::thread> streams;
   if (child.stdin_pipe.valid()) {
     if (options.input.empty()) {
       child.stdin_pipe.Close();
     } else {
-      writer = std::thread([&child, &options] {
+      streams.emplace_back([&child, &options] {
         WriteAll(child.stdin_pipe.get(), options.input);
         child.stdin_pipe.Close();
       });
     }
   }
-  auto deadline = std::chrono::steady_clock::now() + options.timeout;
   OwnedHandle* readers[2] = {&child.stdout_pipe, &child.stderr_pipe};
   std::string* sinks[2] = {&result.out, &result.err};
-  // Until both output pipes have ended: everything the process and anything
-  // it started wrote has arrived.
-  while (child.stdout_pipe.valid() || child.stderr_pipe.valid()) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      result.timed_out = true;
-      TerminateJobObject(child.job.get(), 1);
+  for (int i = 0; i < 2; ++i) {
+    if (readers[i]->valid()) {
+      streams.emplace_back([pipe = readers[i], sink = sinks[i]] {
+        ReadAll(pipe->get(), sink);
+        pipe->Close();
+      });
+    }
+  }
+  auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  for (;;) {
+    // Sampled while the process runs: Wine keeps no figures of an ended one.
+    long peak = PeakKib(child.process.get());
+    result.peak_rss_kib =
+        peak > result.peak_rss_kib ? peak : result.peak_rss_kib;
+    if (WaitForSingleObject(child.process.get(), kSampleMilliseconds) ==
+        WAIT_OBJECT_0) {
       break;
     }
-    size_t before = result.out.size() + result.err.size();
-    for (int i = 0; i < 2; ++i) {
-      if (readers[i]->valid() && !Drain(readers[i]->get(), sinks[i])) {
-        readers[i]->Close();
-      }
-    }
-    if (result.out.size() + result.err.size() == before) {
-      Sleep(kPollMilliseconds);
+    if (std::chrono::steady_clock::now() >= deadline) {
+      result.timed_out = true;
+      break;
     }
   }
+  // Ends the process on a time-out, and anything it started in any case, so
+  // that every writer of the pipes has gone and the readers end.
+  TerminateJobObject(child.job.get(), 1);
   WaitForSingleObject(child.process.get(), INFINITE);
-  if (writer.joinable()) {
-    writer.join();
+  for (std::thread& stream : streams) {
+    stream.join();
   }
   result.exit_code = ExitCodeOf(child.process.get());
-  PROCESS_MEMORY_COUNTERS memory{};
-  if (GetProcessMemoryInfo(child.process.get(), &memory, sizeof(memory))) {
-    result.peak_rss_kib = static_cast<long>(memory.PeakWorkingSetSize / 1024);
-  }
   return result;
 }
 
