@@ -8,7 +8,11 @@
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-packages.sh clang-format clang-tidy cmake ninja-build g++ \
-  libgtest-dev npm
+  libgtest-dev
+# npx comes with Node.js, from Debian's npm package or from another source.
+if ! command -v npx >/dev/null 2>&1; then
+  tools/install-packages.sh npm
+fi
 if [ ! -f build/dev/compile_commands.json ]; then
   cmake --preset dev >/dev/null
 fi
