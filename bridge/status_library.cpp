@@ -1,8 +1,5 @@
 #include "bridge/status_library.h"
 
-#include <cstdlib>
-#include <cstring>
-
 #include "bridge/library_path.h"
 #include "bridge/utf8_to_wide.h"
 #include "process/exit_codes.h"
@@ -15,8 +12,7 @@ namespace status_bridge {
 namespace {
 
 bool PrivateCallAllowed() {
-  const char* value = std::getenv(kAllowPrivateVariable);
-  return value != nullptr && std::strcmp(value, "1") == 0;
+  return ReadPathVariable(kAllowPrivateVariable) == "1";
 }
 
 }  // namespace

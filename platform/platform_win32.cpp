@@ -84,14 +84,18 @@ std::string ReadPathVariable(const char* name) {
   // the UCRT builds its wide copy from that environment, but msvcrt.dll, the
   // runtime the mingw build links, builds it from the narrow one, in which
   // the non-ASCII characters are already lost.
-  std::wstring wide_name(name, name + std::strlen(name));  // Names are ASCII.
+  //
+  // The names are short ASCII constants, widened on the stack, so that a
+  // short value (the switches' "1") is read without allocating.
+  wchar_t wide_name[64] = {};
+  std::copy_n(name, std::min<size_t>(std::strlen(name), 63), wide_name);
   std::wstring value;
-  DWORD size = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+  DWORD size = GetEnvironmentVariableW(wide_name, nullptr, 0);
   // The value can change between the two calls only through another thread,
   // which the bridge does not have; should it grow, the value reads as unset.
   if (size > 1) {
     value.resize(size);
-    DWORD length = GetEnvironmentVariableW(wide_name.c_str(), &value[0], size);
+    DWORD length = GetEnvironmentVariableW(wide_name, &value[0], size);
     value.resize(length < size ? length : 0);
   }
   if (value.empty()) {

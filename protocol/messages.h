@@ -15,5 +15,7 @@ inline constexpr char kInvalidRequestMessage[] =
 inline constexpr char kVendorExceptionMessage[] =
     "调用 Mentor 私有状态函数时发生异常";
 inline constexpr char kEmptyRequestMessage[] = "空请求";
+// MFC, in which the vendor library runs, could not be initialised.
+inline constexpr char kMfcInitFailedMessage[] = "MFC 初始化失败 (AfxWinInit)";
 
 }  // namespace status_bridge
