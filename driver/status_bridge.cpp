@@ -6,6 +6,7 @@
 
 #include "bridge/status_library.h"
 #include "bridge/status_query.h"
+#include "diagnose/diagnose.h"
 #include "driver/server_loop.h"
 #include "process/exit_codes.h"
 #include "process/line_reader.h"
@@ -33,6 +34,9 @@ int RunStatusBridge(int argc, const char* const* argv) {
   const char* mode = argc >= 2 ? argv[1] : "";
   if (std::strcmp(mode, "--codec-test") == 0) {
     return RunCodecSelfTest();
+  }
+  if (std::strcmp(mode, "--diagnose") == 0) {
+    return RunDiagnosis();
   }
   bool probe = std::strcmp(mode, "--probe-only") == 0;
   bool server = std::strcmp(mode, "--server") == 0;
