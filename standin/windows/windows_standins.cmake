@@ -101,7 +101,9 @@ add_standin_vendor(standin_vendor_no_export standin/vendor-without-export)
 #                                     lmc_helper.dll, which lies beside it:
 #                                     found only with that folder on PATH.
 # standin/vendor-other-bitness/       a DLL of the other bitness, built by
-#                                     clang and lld-link.
+#                                     clang and lld-link;
+# standin/vendor-failing-init/        (below) a DLL whose initialisation
+#                                     fails.
 set(dependency_dir ${PROJECT_BINARY_DIR}/standin/vendor-with-dependency)
 add_library(standin_vendor_helper SHARED windows/vendor_helper.cpp)
 set_target_properties(standin_vendor_helper PROPERTIES
@@ -136,3 +138,11 @@ add_custom_command(
   VERBATIM)
 add_custom_target(standin_vendor_other_bitness ALL
   DEPENDS ${other_dir}/LMCDLL70.dll)
+
+# The DLL whose DllMain returns FALSE.
+add_library(standin_vendor_failing_init MODULE windows/failing_init.cpp)
+target_link_libraries(standin_vendor_failing_init PRIVATE
+  status_bridge_warnings)
+set_target_properties(standin_vendor_failing_init PROPERTIES
+  PREFIX "" SUFFIX "" OUTPUT_NAME LMCDLL70.dll
+  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/standin/vendor-failing-init)

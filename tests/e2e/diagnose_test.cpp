@@ -84,7 +84,8 @@ TEST(DiagnoseTest, ReportsTheFirstFailingStage) {
 
 // A vendor library whose own DLL lies beside it is not found by plain
 // LoadLibraryW; the report names that DLL, and the folder on PATH cures it.
-// A DLL of the other bitness fails with error 193.
+// A DLL of the other bitness fails with error 193, one whose DllMain fails
+// with 1114.
 TEST(DiagnoseTest, WindowsLoadFailuresAreExplained) {
   const Target& target = GetTarget();
   if (!target.windows) {
@@ -116,6 +117,12 @@ TEST(DiagnoseTest, WindowsLoadFailuresAreExplained) {
        {x86 ? "file: found, x64 (64-bit) DLL: this bridge is x86 (32-bit)"
             : "file: found, x86 (32-bit) DLL: this bridge is x64 (64-bit)",
         "load: FAILED (error 193: "},
+       2},
+      {"a failing initialisation",
+       {"--diagnose"},
+       {{"LMCDLL70_PATH", TargetPath(target.vendor_failing_init)},
+        {kAllowPrivate, "1"}},
+       {"load: FAILED (error 1114: ", "initialisation failed"},
        2},
   };
   for (const Case& c : cases) {
