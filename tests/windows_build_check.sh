@@ -88,7 +88,7 @@ for text in 'level="asInvoker"' 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
     8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
   grep -aqF "$text" "$program" || fail "the program's manifest lacks $text"
 done
-if grep -aqF activeCodePage "$program"; then
+if grep -aqF "<activeCodePage" "$program"; then
   fail "the program's manifest sets activeCodePage"
 fi
 
