@@ -124,6 +124,12 @@ int ConvertUtf8ToWide(const char* bytes, int byte_count, wchar_t* out,
   return written;
 }
 
+bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi) {
+  // The development build counts as a machine whose code page is UTF-8.
+  *ansi = text;
+  return true;
+}
+
 ModuleHandle LoadLibraryFromWidePath(const std::wstring& path) {
   if (path.empty()) {
     return nullptr;  // dlopen would hand back the program itself.

@@ -124,6 +124,39 @@ int ConvertUtf8ToWide(const char* bytes, int byte_count, wchar_t* out,
                              out_size);
 }
 
+bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi) {
+  *ansi = text;
+  bool ascii = std::all_of(text.begin(), text.end(), [](char byte) {
+    return static_cast<unsigned char>(byte) < 0x80;
+  });
+  if (ascii || GetACP() == kUtf8CodePage || text.size() > INT_MAX) {
+    return true;
+  }
+  int byte_count = static_cast<int>(text.size());
+  int wide_length = MultiByteToWideChar(kUtf8CodePage, MB_ERR_INVALID_CHARS,
+                                        text.data(), byte_count, nullptr, 0);
+  if (wide_length == 0) {
+    return true;  // Not UTF-8: passed on as the caller wrote it.
+  }
+  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
+  MultiByteToWideChar(kUtf8CodePage, MB_ERR_INVALID_CHARS, text.data(),
+                      byte_count, &wide[0], wide_length);
+  // Without WC_NO_BEST_FIT_CHARS a character the code page lacks may become a
+  // look-alike (U+0101 as "a" in code page 1252), which names another file or
+  // block; with it, such a character sets `used_default` instead.
+  BOOL used_default = FALSE;
+  int ansi_length =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                          wide_length, nullptr, 0, nullptr, &used_default);
+  if (ansi_length == 0 || used_default) {
+    return false;
+  }
+  ansi->assign(static_cast<size_t>(ansi_length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length,
+                      &(*ansi)[0], ansi_length, nullptr, nullptr);
+  return true;
+}
+
 ModuleHandle LoadLibraryFromWidePath(const std::wstring& path) {
   // Plain LoadLibraryW: the default search order applies to a bare name and
   // to the library's own dependencies.

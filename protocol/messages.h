@@ -15,6 +15,10 @@ inline constexpr char kInvalidRequestMessage[] =
 inline constexpr char kVendorExceptionMessage[] =
     "调用 Mentor 私有状态函数时发生异常";
 inline constexpr char kEmptyRequestMessage[] = "空请求";
+// lmc_file or block_name holds a character that the machine's ANSI code page,
+// in which the vendor library reads them, cannot represent.
+inline constexpr char kUnrepresentableTextMessage[] =
+    "lmc_file 或 block_name 含有本机 ANSI 代码页无法表示的字符";
 // MFC, in which the vendor library runs, could not be initialised.
 inline constexpr char kMfcInitFailedMessage[] = "MFC 初始化失败 (AfxWinInit)";
 

@@ -30,6 +30,8 @@ inline constexpr char kInvalidRequest[] =
     "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
 inline constexpr char kVendorException[] = "调用 Mentor 私有状态函数时发生异常";
 inline constexpr char kEmptyRequest[] = "空请求";
+inline constexpr char kUnrepresentable[] =
+    "lmc_file 或 block_name 含有本机 ANSI 代码页无法表示的字符";
 // What the stand-in vendor library writes when it is unloaded.
 inline constexpr char kUnloaded[] = "stand-in vendor library unloaded";
 
@@ -78,7 +80,8 @@ Environment ThrowingVendorEnv(bool trace = false);
 // The command that runs the bridge under test with `args`.
 std::vector<std::string> BridgeCommand(const std::vector<std::string>& args);
 
-// The whole environment of a run: the target's base environment and `env`.
+// The whole environment of a run: the target's base environment and `env`,
+// whose variables replace those of the same name in the base.
 Environment BridgeEnv(const Environment& env);
 
 // Runs the bridge under test with `args`, `env` and `input`.
