@@ -13,9 +13,12 @@ bool ReadValue(const std::string& bytes, std::uint64_t offset, int size,
   if (offset + static_cast<std::uint64_t>(size) > bytes.size()) {
     return false;
   }
+  // Within the string now, so the offset fits in its size type.
+  size_t at = static_cast<size_t>(offset);
   *value = 0;
   for (int i = size - 1; i >= 0; --i) {
-    *value = (*value << 8) | static_cast<unsigned char>(bytes[offset + i]);
+    *value = (*value << 8) |
+             static_cast<unsigned char>(bytes[at + static_cast<size_t>(i)]);
   }
   return true;
 }
@@ -96,11 +99,15 @@ bool ReadPeImage(const std::string& bytes, PeImage* image) {
       break;
     }
     std::uint64_t name = FileOffset(sections, name_rva);
-    std::string::size_type end = bytes.find('\0', name);
-    if (name == 0 || name >= bytes.size() || end == std::string::npos) {
+    if (name == 0 || name >= bytes.size()) {
       break;
     }
-    image->imports.push_back(bytes.substr(name, end - name));
+    size_t start = static_cast<size_t>(name);
+    size_t end = bytes.find('\0', start);
+    if (end == std::string::npos) {
+      break;
+    }
+    image->imports.push_back(bytes.substr(start, end - start));
   }
   return true;
 }
