@@ -55,8 +55,7 @@ void AnswerStatusRequest(const StatusRequest& request,
       Trace("status-function-returned");
     }
     Trace("cstring-scope-ended");
-    WriteSuccessLine(request.request_id, request.block_name, request.lmc_file,
-                     verified);
+    WriteSuccessLine(request, verified);
   } catch (...) {
     WriteErrorLine(kVendorExceptionMessage);
   }
