@@ -89,6 +89,9 @@ endif()
 file(CONFIGURE OUTPUT VERSION CONTENT "@PROJECT_VERSION@\n" @ONLY)
 install(FILES README.md ARCHITECTURE.md CHANGELOG.md
   ${PROJECT_BINARY_DIR}/VERSION DESTINATION ${doc_dir} COMPONENT bridge)
+# The pages the front page links to for users, in the folder its links name.
+install(FILES docs/manual.md docs/windows.md DESTINATION ${doc_dir}/docs
+  COMPONENT bridge)
 
 # The stand-in vendor libraries, each in the folder of its own it has in the
 # build; installed by the folder they were built in.

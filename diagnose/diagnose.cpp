@@ -8,7 +8,6 @@
 
 #include "bridge/library_path.h"
 #include "bridge/status_library.h"
-#include "bridge/utf8_to_wide.h"
 #include "diagnose/pe_image.h"
 #include "platform/platform.h"
 #include "process/exit_codes.h"
@@ -49,7 +48,7 @@ std::string Describe(const LoadFailure& failure) {
 // Loads `name` as the loader would load a dependency; "" when it is found,
 // else the failure.
 std::string FindByName(const std::string& name, std::string* found_at) {
-  ModuleHandle module = LoadLibraryFromWidePath(Utf8ToWide(name));
+  ModuleHandle module = LoadLibraryFromPath(name);
   if (module == nullptr) {
     return Describe(LastLoadFailure());
   }
@@ -82,7 +81,7 @@ void ReportMissingDependencies(const PeImage& image) {
 // Loads the library, checks the export, and returns the exit code that the
 // library stage of a run would give.
 int CheckLibrary(const std::string& path, bool by_name, const PeImage* image) {
-  ModuleHandle module = LoadLibraryFromWidePath(Utf8ToWide(path));
+  ModuleHandle module = LoadLibraryFromPath(path);
   if (module == nullptr) {
     LoadFailure failure = LastLoadFailure();
     Report("load: FAILED (" + Describe(failure) + ")");

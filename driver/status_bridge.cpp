@@ -12,6 +12,7 @@
 #include "process/line_reader.h"
 #include "protocol/answer_lines.h"
 #include "protocol/extract_json_string.h"
+#include "protocol/status_request.h"
 
 namespace status_bridge {
 
@@ -20,13 +21,15 @@ int RunCodecSelfTest() {
   if (!ReadRequestLine(&line)) {
     return kExitNoRequest;
   }
-  std::string request_id = ExtractJsonString(line, "request_id");
-  std::string lmc_file = ExtractJsonString(line, "lmc_file");
-  std::string block_name = ExtractJsonString(line, "block_name");
-  if (request_id.empty() || lmc_file.empty() || block_name.empty()) {
+  StatusRequest request;
+  request.request_id = ExtractJsonString(line, "request_id");
+  request.lmc_file = ExtractJsonString(line, "lmc_file");
+  request.block_name = ExtractJsonString(line, "block_name");
+  if (request.request_id.empty() || request.lmc_file.empty() ||
+      request.block_name.empty()) {
     return kExitInvalidRequest;
   }
-  WriteEchoLine(request_id, lmc_file, block_name);
+  WriteEchoLine(request);
   return kExitOk;
 }
 

@@ -41,14 +41,6 @@ void PrepareProcess();
 // string when it is unset or empty.
 std::string ReadPathVariable(const char* name);
 
-// Converts `byte_count` bytes of UTF-8 at `bytes` to wide characters, with the
-// contract of MultiByteToWideChar(CP_UTF8, 0, ...): with `out_size` 0 it
-// returns the number of characters needed; otherwise it writes at most
-// `out_size` characters to `out` and returns how many it wrote, or 0 when
-// they do not fit. Each malformed sequence becomes U+FFFD.
-int ConvertUtf8ToWide(const char* bytes, int byte_count, wchar_t* out,
-                      int out_size);
-
 // Sets `ansi` to the bytes under which the vendor library, a program of the
 // machine's ANSI code page, knows `text`: `text` itself when it is ASCII, when
 // it is not valid UTF-8 (bytes already in the code page) or when the code
@@ -57,9 +49,11 @@ int ConvertUtf8ToWide(const char* bytes, int byte_count, wchar_t* out,
 // best-fit look-alike does not count.
 bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi);
 
-// Loads the library at `path` with the platform's default search rules;
-// returns null on failure, the empty path included.
-ModuleHandle LoadLibraryFromWidePath(const std::wstring& path);
+// Loads the library at `path`, UTF-8 bytes, with the platform's default
+// search rules; returns null on failure, the empty path included. Windows
+// loads it by its UTF-16 form, in which each malformed UTF-8 sequence is
+// U+FFFD; POSIX passes the bytes as they are.
+ModuleHandle LoadLibraryFromPath(const std::string& path);
 
 // The symbol under which a library of this platform exports the
 // MSVC-decorated `name`.
@@ -69,7 +63,7 @@ std::string ExportSymbolName(const char* name);
 // when it is absent.
 ExportAddress FindExport(ModuleHandle module, const char* name);
 
-// Releases a library obtained from LoadLibraryFromWidePath.
+// Releases a library obtained from LoadLibraryFromPath.
 void ReleaseLibrary(ModuleHandle module);
 
 // Reads at most `capacity` bytes of standard input into `buffer` through the
@@ -90,7 +84,7 @@ size_t WriteStandardStream(int descriptor, const char* data, size_t size);
 // What the diagnosis (--diagnose) asks of the system.
 namespace status_bridge {
 
-// Why the last LoadLibraryFromWidePath failed, read at once after it: the
+// Why the last LoadLibraryFromPath failed, read at once after it: the
 // system's error code and its text in UTF-8 (GetLastError and FormatMessageW
 // on Windows; on POSIX the code is 0 and the text is dlerror's).
 struct LoadFailure {

@@ -89,7 +89,7 @@ void EndProcessAbnormally() {
 std::string ReadPathVariable(const char* name) {
   // The value is read from the wide environment and turned into UTF-8 here,
   // because everything after this treats the path as UTF-8 bytes (it is
-  // converted with Utf8ToWide for the load, and the load-failure line carries
+  // converted to UTF-16 for the load, and the load-failure line carries
   // it). The narrow environment holds the value in the ANSI code page
   // instead: on a Chinese Windows that is GBK, elsewhere characters outside
   // the code page become '?'. A vendor installation under a folder with a
@@ -116,12 +116,6 @@ std::string ReadPathVariable(const char* name) {
     value.resize(length < size ? length : 0);
   }
   return WideToUtf8(value);
-}
-
-int ConvertUtf8ToWide(const char* bytes, int byte_count, wchar_t* out,
-                      int out_size) {
-  return MultiByteToWideChar(kUtf8CodePage, 0, bytes, byte_count, out,
-                             out_size);
 }
 
 bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi) {
@@ -157,10 +151,19 @@ bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi) {
   return true;
 }
 
-ModuleHandle LoadLibraryFromWidePath(const std::wstring& path) {
+ModuleHandle LoadLibraryFromPath(const std::string& path) {
+  if (path.empty() || path.size() > INT_MAX) {
+    return nullptr;
+  }
+  int byte_count = static_cast<int>(path.size());
+  int length = MultiByteToWideChar(kUtf8CodePage, 0, path.data(), byte_count,
+                                   nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(kUtf8CodePage, 0, path.data(), byte_count, &wide[0],
+                      length);
   // Plain LoadLibraryW: the default search order applies to a bare name and
   // to the library's own dependencies.
-  return LoadLibraryW(path.c_str());
+  return LoadLibraryW(wide.c_str());
 }
 
 std::string ExportSymbolName(const char* name) {
