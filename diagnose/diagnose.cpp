@@ -17,9 +17,9 @@ namespace status_bridge {
 namespace {
 
 // Windows' error codes of a failed load that the diagnosis explains.
-constexpr unsigned long kErrorModuleNotFound = 126;
-constexpr unsigned long kErrorBadExeFormat = 193;
-constexpr unsigned long kErrorDllInitFailed = 1114;
+constexpr unsigned kErrorModuleNotFound = 126;
+constexpr unsigned kErrorBadExeFormat = 193;
+constexpr unsigned kErrorDllInitFailed = 1114;
 
 // The machine type of the program itself: the only one it can load.
 constexpr std::uint16_t kOwnMachine =
@@ -64,7 +64,11 @@ void ReportMissingDependencies(const PeImage& image) {
     std::string found_at;
     std::string failure = FindByName(name, &found_at);
     if (!failure.empty()) {
-      Report("dependency " + name + ": NOT FOUND (" + failure + ")");
+      std::string line = "dependency ";
+      line += name;
+      line += ": NOT FOUND (";
+      line += failure;
+      Report(line + ")");
       ++missing;
     }
   }

@@ -88,7 +88,7 @@ namespace status_bridge {
 // system's error code and its text in UTF-8 (GetLastError and FormatMessageW
 // on Windows; on POSIX the code is 0 and the text is dlerror's).
 struct LoadFailure {
-  unsigned long code = 0;
+  unsigned code = 0;
   std::string text;
 };
 LoadFailure LastLoadFailure();
