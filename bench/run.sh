@@ -303,9 +303,12 @@ c=$(per_request bench/bench-contract-floor "$answer_bytes" "$name_bytes" \
   "$lmc_bytes")
 f=$(per_request bench/bench-floor --server "$answer_bytes")
 echo "  bridge $b, contract floor $c, I/O floor $f instructions a request"
-# The budget is the count of the code before the answer writer got its own
-# write loop; raise it only for a change that is worth its instructions.
-verdict "instructions per server request" "$b" "<= 6503" "$b <= 6503"
+# The budget is the count of the plain request reader, which walks the line
+# one byte at a time where the earlier reader searched it with memchr and
+# bit masks: about 3,700 instructions more a request, well under a
+# microsecond, and within the time of the earlier revision above. Raise it
+# only for a change that is worth its instructions.
+verdict "instructions per server request" "$b" "<= 10200" "$b <= 10200"
 
 echo
 echo "Summary"
