@@ -46,7 +46,7 @@ def setUpModule():
         raise RuntimeError("build the bridge first; missing: "
                            + ", ".join(missing))
     # The client's warnings are checked where expected, not printed.
-    logging.getLogger("status_bridge").addHandler(logging.NullHandler())
+    logging.getLogger("status_bridge_client").addHandler(logging.NullHandler())
 
 
 def process_gone(pid):
@@ -105,7 +105,7 @@ class BridgeTestCase(unittest.TestCase):
             calls.append((
                 urllib.parse.unquote_to_bytes(fields["name"]).decode("utf-8"),
                 int(fields["type"]),
-                urllib.parse.unquote_to_bytes(fields["lmc"]).decode("utf-8")))
+                os.fsdecode(urllib.parse.unquote_to_bytes(fields["lmc"]))))
         return calls
 
     def fifo(self, name):
@@ -251,7 +251,7 @@ class ServerAnswersTest(BridgeTestCase):
         # 1,000 requests trace far more than a pipe holds.
         self.env["ORVEK_STATUS_BRIDGE_TRACE"] = "1"
         lmc = self.lmc("a.lmc", "verified U1")
-        with self.assertLogs("status_bridge", "DEBUG") as logs:
+        with self.assertLogs("status_bridge_client", "DEBUG") as logs:
             client = self.bridge(timeout=WAIT)
             for _ in range(1000):
                 client.is_verified(lmc, "U1")
@@ -313,7 +313,7 @@ class AnswerMatchingTest(BridgeTestCase):
                     self.assertTrue(client.is_verified("a.lmc", "U1"))
                     continue
                 with self.assertRaises(sbc.BridgeProtocolError), \
-                        self.assertLogs("status_bridge", "WARNING"):
+                        self.assertLogs("status_bridge_client", "WARNING"):
                     client.is_verified("a.lmc", "U1")
                 self.assertTrue(process_gone(pid))
                 self.assertIsNone(client.pid)
@@ -355,7 +355,7 @@ class CrashAndTimeoutTest(BridgeTestCase):
         lmc = self.lmc("crash.lmc", "crash BOOM", "verified U1")
         with self.bridge(timeout=WAIT) as client:
             with self.assertRaises(sbc.BridgeCrashedError) as raised, \
-                    self.assertLogs("status_bridge", "WARNING") as logs:
+                    self.assertLogs("status_bridge_client", "WARNING") as logs:
                 client.is_verified(lmc, "BOOM")
             self.assertEqual(raised.exception.exit_code, -signal.SIGSEGV)
             self.assertRegex(logs.output[0], "restarting")
@@ -385,14 +385,14 @@ class CrashAndTimeoutTest(BridgeTestCase):
             pid = client.pid
             started = time.monotonic()
             with self.assertRaises(sbc.BridgeTimeoutError), \
-                    self.assertLogs("status_bridge", "WARNING"):
+                    self.assertLogs("status_bridge_client", "WARNING"):
                 client.is_verified(stuck, "U1", timeout=0.3)
             self.assertGreaterEqual(time.monotonic() - started, 0.3)
             self.assertTrue(process_gone(pid))
             self.assertIs(client.is_verified(lmc, "U1"), True)
             self.assertEqual(client.restarts, 0)
         with self.assertRaises(TimeoutError), \
-                self.assertLogs("status_bridge", "WARNING"):
+                self.assertLogs("status_bridge_client", "WARNING"):
             sbc.is_verified_once(stuck, "U1", program=PROGRAM, env=self.env,
                                  timeout=0.3)
 
@@ -412,18 +412,224 @@ class CrashAndTimeoutTest(BridgeTestCase):
                     self.assertFalse(stopper.is_alive() or call.is_alive())
                     self.assertIsInstance(raised[0], sbc.BridgeClosedError)
 
-    def test_a_time_out_starts_when_the_requests_turn_comes(self):
+    def test_the_time_out_bounds_the_wait_for_the_turn_and_the_retry(self):
         slow = self.fifo("slow.lmc")
         lmc = self.lmc("a.lmc", "verified U1")
-        self.serve(slow, ["verified S\n"], lambda n: time.sleep(1.5) or True)
         with self.bridge(timeout=WAIT) as client:
             first, results = self.in_thread(client.is_verified, slow, "S")
             self.wait_for_vendor_calls(1)
-            # Waits about 1.5 s for its turn, then needs far less than 1 s.
-            self.assertIs(client.is_verified(lmc, "U1", timeout=1.0), True)
-            first.join()
+            second, outcome = self.in_thread(client.is_verified, lmc, "U1",
+                                             timeout=0.3)
+            second.join(WAIT)
+            self.assertIsInstance(outcome[0], sbc.BridgeTimeoutError)
+            # The call that has the bridge keeps it.
+            with open(slow, "w", encoding="utf-8") as writer:
+                writer.write("verified S\n")
+            first.join(WAIT)
             self.assertEqual(results, [True])
             self.assertEqual(client.restarts, 0)
+        # The first attempt crashes after 1 s, the retry never answers: the
+        # call ends 1.2 s after it began, not 1.2 s after the restart.
+        flaky = self.fifo("flaky.lmc")
+        self.serve(flaky, ["crash X\n"], lambda n: time.sleep(1.0) or True)
+        with self.bridge(timeout=1.2) as client:
+            started = time.monotonic()
+            with self.assertRaises(sbc.BridgeTimeoutError), \
+                    self.assertLogs("status_bridge_client", "WARNING"):
+                client.is_verified(flaky, "X")
+            self.assertLess(time.monotonic() - started, 2.0)
+            self.assertEqual(client.restarts, 1)
+
+
+def child_pids():
+    """The process ids of this process's children."""
+    pids = set()
+    for task in os.listdir("/proc/self/task"):
+        with open(f"/proc/self/task/{task}/children", encoding="ascii") as f:
+            pids.update(int(pid) for pid in f.read().split())
+    return pids
+
+
+class Interrupted(Exception):
+    """Raised by an alarm in the middle of a call, as Ctrl-C would."""
+
+
+class LongRunningCallerTest(BridgeTestCase):
+    """What services, worker pools and interrupted scripts do to a client."""
+
+    def interrupt_after(self, seconds):
+        def raise_interrupted(signum, frame):
+            raise Interrupted()
+        previous = signal.signal(signal.SIGALRM, raise_interrupted)
+        self.addCleanup(signal.signal, signal.SIGALRM, previous)
+        self.addCleanup(signal.setitimer, signal.ITIMER_REAL, 0)
+        signal.setitimer(signal.ITIMER_REAL, seconds)
+
+    def test_dead_bridges_leave_no_thread_or_pipe_behind(self):
+        lmc = self.lmc("crash.lmc", "crash BOOM", "verified U1")
+        client = self.bridge(timeout=WAIT, check_on_start=False)
+        self.assertIs(client.is_verified(lmc, "U1"), True)
+        client.terminate()
+        before = (threading.active_count(), len(os.listdir("/proc/self/fd")))
+        client = self.bridge(timeout=WAIT, check_on_start=False)
+        with self.assertLogs("status_bridge_client", "WARNING"):
+            for _ in range(10):
+                with self.assertRaises(sbc.BridgeCrashedError):
+                    client.is_verified(lmc, "BOOM")
+        deadline = time.monotonic() + WAIT
+        while (threading.active_count(), len(os.listdir("/proc/self/fd"))) \
+                != before and time.monotonic() < deadline:
+            time.sleep(0.01)
+        self.assertEqual(
+            (threading.active_count(), len(os.listdir("/proc/self/fd"))),
+            before)
+
+    def test_an_interrupted_call_leaves_no_answer_and_no_bridge_behind(self):
+        slow = self.fifo("slow.lmc")
+        lmc = self.lmc("a.lmc", "verified U1")
+        with self.bridge(timeout=WAIT) as client:
+            pid = client.pid
+            self.interrupt_after(0.3)
+            with self.assertRaises(Interrupted), \
+                    self.assertLogs("status_bridge_client", "WARNING"):
+                client.is_verified(slow, "S")
+            # Were the bridge still there, its answer to S (an error
+            # answer, which carries no request id) would be the next one.
+            self.in_thread(self.serve_once, slow, "throw-int S\n")
+            self.assertIs(client.is_verified(lmc, "U1"), True)
+            self.assertNotEqual(client.pid, pid)
+        children = child_pids()
+        self.interrupt_after(0.3)
+        with self.assertRaises(Interrupted):
+            sbc.is_verified_once(self.fifo("stuck.lmc"), "S",
+                                 program=PROGRAM, env=self.env)
+        self.assertEqual(child_pids(), children)
+
+    def serve_once(self, fifo, content):
+        with open(fifo, "w", encoding="utf-8") as writer:
+            writer.write(content)
+
+    def test_a_forked_child_starts_its_own_bridge(self):
+        lmc = self.lmc("a.lmc", "verified U1")
+        client = self.bridge(timeout=WAIT)
+        client.start()
+        parent_bridge = client.pid
+        child = os.fork()
+        if child == 0:
+            try:
+                ok = (client.is_verified(lmc, "U1")
+                      and client.pid != parent_bridge)
+                client.close()
+                os._exit(0 if ok else 1)
+            finally:
+                os._exit(2)
+        deadline = time.monotonic() + WAIT
+        while os.waitpid(child, os.WNOHANG) == (0, 0):
+            if time.monotonic() > deadline:
+                os.kill(child, signal.SIGKILL)
+                self.fail("the forked child did not finish")
+            time.sleep(0.01)
+        # (waitpid above reaped it; its status is checked by what it did.)
+        self.assertEqual(client.pid, parent_bridge)
+        self.assertIs(client.is_verified(lmc, "U1"), True)
+        client.close()  # The bridge must see its input end: exit code 0.
+        self.assertEqual(len(self.vendor_calls()), 2)
+
+    def test_relative_paths_keep_their_meaning_after_chdir(self):
+        lmc = self.lmc("crash.lmc", "crash BOOM", "verified U1")
+        env = {k: v for k, v in self.env.items() if k != "LMCDLL70_PATH"}
+        before = os.getcwd()
+        self.addCleanup(os.chdir, before)
+        client = sbc.StatusBridge(os.path.relpath(PROGRAM),
+                                  library_path=os.path.relpath(VENDOR),
+                                  env=env, timeout=WAIT)
+        self.addCleanup(client.terminate)
+        os.chdir(self.dir)
+        with self.assertRaises(sbc.BridgeCrashedError), \
+                self.assertLogs("status_bridge_client", "WARNING"):
+            client.is_verified(lmc, "BOOM")
+        self.assertIs(client.is_verified(lmc, "U1"), True)
+
+    def test_the_bridge_has_a_session_of_its_own(self):
+        # So the terminal's Ctrl-C, sent to the caller's process group,
+        # does not kill it.
+        client = self.bridge()
+        client.start()
+        self.assertNotEqual(os.getsid(client.pid), os.getsid(0))
+
+    def test_file_names_are_sent_as_the_file_system_encodes_them(self):
+        raw = os.fsencode(str(self.dir)) + b"/\xff\xfe-\xe5\x9d.lmc"
+        with open(raw, "w", encoding="utf-8") as f:
+            f.write("verified U1\n")
+        text = os.fsdecode(raw)
+        with self.bridge() as client:
+            for name in (raw, text, pathlib.Path(text)):
+                with self.subTest(name=name):
+                    results = [client.query(name, "U1"),
+                               client.query_many([(name, "U1")])[0],
+                               sbc.query_once(name, "U1", program=PROGRAM,
+                                              env=self.env)]
+                    for result in results:
+                        self.assertEqual((result.status, result.lmc_file),
+                                         ("READY", text))
+        self.assertEqual(self.vendor_calls(), [("U1", 0, text)] * 9)
+
+
+class BatchTest(BridgeTestCase):
+
+    def outcome(self, item):
+        """An outcome in a form to compare: the status, or the error's class
+        and the bridge's message."""
+        if isinstance(item, sbc.BridgeError):
+            return type(item), item.message, item.block_name
+        return item.status, item.block_name, item.lmc_file
+
+    def test_a_batch_answers_each_item_as_query_would(self):
+        lmc = self.lmc("a.lmc", "verified U1", "not-verified U2",
+                       "throw-int T", "verified-2 R")
+        kinds = [("U1",), ("U2",), ("T",), ("",), ("R", "RUL"), ("R", 5),
+                 ("other", "LP")]
+        # More items than the client writes ahead at a time.
+        items = [(lmc, *kinds[n % len(kinds)]) for n in range(1000)]
+        expected = []
+        with self.bridge() as client:
+            for item in items[:len(kinds)]:
+                try:
+                    expected.append(self.outcome(client.query(*item)))
+                except sbc.BridgeError as error:
+                    expected.append(self.outcome(error))
+        expected *= 1000 // len(kinds) + 1
+        for kind, options in ((sbc.StatusBridge, {}),
+                              (sbc.StatusBridgePool, {"size": 2})):
+            with self.subTest(kind=kind.__name__):
+                with self.bridge(kind, **options) as client:
+                    outcomes = client.query_many(items)
+                    pids = getattr(client, "pids", None) or [client.pid]
+                self.assertEqual([self.outcome(o) for o in outcomes],
+                                 expected[:len(items)])
+                self.assertNotIn(None, pids)
+        # Each item once; the empty block name never reaches the vendor.
+        self.assertEqual(len(self.vendor_calls()),
+                         len(kinds) - 1 + 2 * sum(1 for i in items if i[1]))
+
+    def test_a_crash_or_time_out_costs_only_its_own_item(self):
+        lmc = self.lmc("a.lmc", "verified U1", "not-verified U2",
+                       "crash BOOM")
+        stuck = self.fifo("stuck.lmc")  # Nobody writes: the vendor blocks.
+        items = [(lmc, "U1"), (lmc, "BOOM"), (lmc, "U2"), (stuck, "S"),
+                 (lmc, "U1")]
+        with self.bridge(timeout=WAIT) as client, \
+                self.assertLogs("status_bridge_client", "WARNING"):
+            outcomes = client.query_many(items, timeout=0.5)
+            self.assertEqual(client.restarts, 1)
+        self.assertEqual(
+            [type(o) if isinstance(o, sbc.BridgeError) else o.status
+             for o in outcomes],
+            ["READY", sbc.BridgeCrashedError, "PENDING",
+             sbc.BridgeTimeoutError, "READY"])
+        self.assertEqual(outcomes[1].exit_code, -signal.SIGSEGV)
+        self.assertEqual([call[0] for call in self.vendor_calls()],
+                         ["U1", "BOOM", "BOOM", "U2", "S", "U1"])
 
 
 class StartFailureTest(BridgeTestCase):
@@ -513,7 +719,7 @@ class PoolTest(BridgeTestCase):
                 self.assertEqual(outcome, [True])
             self.assertEqual(len(set(pool.pids)), 2)
             with self.assertRaises(sbc.BridgeCrashedError), \
-                    self.assertLogs("status_bridge", "WARNING"):
+                    self.assertLogs("status_bridge_client", "WARNING"):
                 pool.is_verified(lmc, "BOOM")
             self.assertEqual(pool.restarts, 1)
             with self.assertRaises(sbc.VendorExceptionError):
