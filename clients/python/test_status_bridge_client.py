@@ -7,6 +7,7 @@ name the files under test; by default they come from build/dev.
 
 import gc
 import inspect
+import json
 import logging
 import os
 import pathlib
@@ -90,8 +91,8 @@ class BridgeTestCase(unittest.TestCase):
                         encoding="utf-8")
         return str(path)
 
-    def bridge(self, kind=sbc.StatusBridge, **options):
-        client = kind(PROGRAM, **dict({"env": self.env}, **options))
+    def bridge(self, kind=sbc.StatusBridge, program=PROGRAM, **options):
+        client = kind(program, **dict({"env": self.env}, **options))
         self.addCleanup(client.terminate)
         return client
 
@@ -276,36 +277,46 @@ class AnswerMatchingTest(BridgeTestCase):
 
     FAKE = (
         "import json, sys\n"
-        "request = json.loads(sys.stdin.readline(), strict=False)\n"
-        "answer = {'ok': True, 'request_id': request['request_id'],\n"
-        "          'block_name': request['block_name'],\n"
-        "          'lmc_file': request['lmc_file'], 'status': 'READY',\n"
-        "          'source': 'IsVerifiedReuseBlock', 'raw_status': 1}\n"
-        "answer.update(json.loads(sys.argv[1]))\n"
-        "print(sys.argv[2] or json.dumps(answer, ensure_ascii=False),\n"
-        "      flush=True)\n"
-        "sys.stdin.read()\n"
+        "options = json.loads(sys.argv[1])\n"
+        "sys.stderr.write(options.get('stderr', ''))\n"
+        "sys.stderr.flush()\n"
+        "for line in sys.stdin.buffer:\n"
+        "    request = json.loads(line, strict=False)\n"
+        "    answer = {'ok': True, 'request_id': request['request_id'],\n"
+        "              'block_name': request['block_name'],\n"
+        "              'lmc_file': request['lmc_file'], 'status': 'READY',\n"
+        "              'source': 'IsVerifiedReuseBlock', 'raw_status': 1}\n"
+        "    answer.update(options.get('change', {}))\n"
+        "    text = options.get('line') or json.dumps(answer,\n"
+        "                                             ensure_ascii=False)\n"
+        "    sys.stdout.buffer.write(text.encode() + options.get(\n"
+        "        'end', '\\n').encode())\n"
+        "    sys.stdout.flush()\n"
+        "    if '--server' not in sys.argv:\n"
+        "        sys.exit(options.get('exit', 0))\n"
     )
+
+    def fake(self, **options):
+        return [sys.executable, "-c", self.FAKE, json.dumps(options)]
 
     def test_answers_that_do_not_fit_the_request_are_refused(self):
         # (change to the fitting answer, or a whole line instead; refused?)
         cases = [
-            ("{}", "", False),
-            ('{"request_id": "someone-else"}', "", True),
-            ('{"block_name": "U2"}', "", True),
-            ('{"lmc_file": "other.lmc"}', "", True),
-            ('{"raw_status": 0}', "", True),
-            ('{"raw_status": true}', "", True),
-            ('{"source": "Other"}', "", True),
-            ("{}", "not json", True),
-            ("{}", '{"ok":false}', True),
-            ("{}", "[1]", True),
+            ({}, "", False),
+            ({"request_id": "someone-else"}, "", True),
+            ({"block_name": "U2"}, "", True),
+            ({"lmc_file": "other.lmc"}, "", True),
+            ({"raw_status": 0}, "", True),
+            ({"raw_status": True}, "", True),
+            ({"source": "Other"}, "", True),
+            ({}, "not json", True),
+            ({}, '{"ok":false}', True),
+            ({}, "[1]", True),
         ]
         for change, line, refused in cases:
             with self.subTest(change=change, line=line):
-                command = [sys.executable, "-c", self.FAKE, change, line]
-                client = sbc.StatusBridge(command, timeout=WAIT,
-                                          check_on_start=False)
+                client = sbc.StatusBridge(self.fake(change=change, line=line),
+                                          timeout=WAIT, check_on_start=False)
                 self.addCleanup(client.terminate)
                 client.start()
                 pid = client.pid
@@ -317,6 +328,63 @@ class AnswerMatchingTest(BridgeTestCase):
                     client.is_verified("a.lmc", "U1")
                 self.assertTrue(process_gone(pid))
                 self.assertIsNone(client.pid)
+
+    def test_error_answers_raise_by_message_in_every_mode(self):
+        # (the bridge's message, the exception it raises)
+        cases = [
+            ("调用 Mentor 私有状态函数时发生异常", sbc.VendorExceptionError),
+            ("lmc_file 或 block_name 含有本机 ANSI 代码页无法表示的字符",
+             sbc.CodePageError),
+            ("空请求", sbc.RequestRejectedError),
+            ("a message no bridge sends", sbc.BridgeError),
+        ]
+        for message, error in cases:
+            line = json.dumps({"ok": False, "error": message},
+                              ensure_ascii=False)
+            # A Windows bridge ends its lines with CR LF.
+            program = self.fake(line=line, end="\r\n")
+            client = self.bridge(program=program, check_on_start=False)
+            runs = {
+                "server": lambda: client.query("a.lmc", "U1"),
+                "batch": lambda: client.query_many([("a.lmc", "U1")])[0],
+                "one-shot": lambda: sbc.query_once("a.lmc", "U1",
+                                                   program=program),
+            }
+            for mode, run in runs.items():
+                with self.subTest(message=message, mode=mode):
+                    try:
+                        raised = run()
+                    except sbc.BridgeError as exception:
+                        raised = exception
+                    self.assertIs(type(raised), error)
+                    self.assertEqual(
+                        (raised.message, raised.block_name, raised.lmc_file),
+                        (message, "U1", "a.lmc"))
+                    self.assertIn(message, str(raised))
+            self.assertEqual(client.restarts, 0)
+
+    def test_one_shot_success_with_a_failing_exit_code_is_refused(self):
+        for end in ("\n", "\r\n"):
+            with self.subTest(end=end):
+                program = self.fake(exit=1, end=end)
+                with self.assertRaises(sbc.BridgeProtocolError) as raised:
+                    sbc.query_once("a.lmc", "U1", program=program)
+                self.assertEqual(raised.exception.exit_code, 1)
+                self.assertIs(sbc.query_once(
+                    "a.lmc", "U1", program=self.fake(end=end)).verified, True)
+
+    def test_standard_error_lines_are_logged_by_kind(self):
+        # A Windows bridge ends its lines with CR LF.
+        program = self.fake(
+            stderr="[status-bridge] traced\r\nwine: said\r\n")
+        with self.assertLogs("status_bridge_client", "DEBUG") as logs:
+            with self.bridge(program=program, check_on_start=False) as client:
+                client.is_verified("a.lmc", "U1")
+        self.assertEqual(
+            sorted((r.levelname, r.getMessage().split(": ", 1)[1])
+                   for r in logs.records if r.getMessage().startswith(
+                       "bridge ")),
+            [("DEBUG", "[status-bridge] traced"), ("INFO", "wine: said")])
 
 
 class CrashAndTimeoutTest(BridgeTestCase):
@@ -450,7 +518,7 @@ def child_pids():
     return pids
 
 
-class Interrupted(Exception):
+class Interrupted(KeyboardInterrupt):
     """Raised by an alarm in the middle of a call, as Ctrl-C would."""
 
 
@@ -746,26 +814,36 @@ class LibraryTest(BridgeTestCase):
                     gc.collect()
                 self.assertTrue(all(map(process_gone, pids)))
 
-    def test_encoding_work_in_python_does_not_grow_with_the_values(self):
-        def python_events(value):
-            events = []
+    def test_requests_carry_only_the_escapes_the_bridge_decodes(self):
+        for value in ["U1", '"\\/\n\r\t\b\f', "\x01\x1f\x7f é 块 😀 \u2028",
+                      'x"block_type":"RUL']:
+            with self.subTest(value=value):
+                line = sbc.encode_request("1", value, value, value)
+                self.assertEqual(line.count(b"\n"), 1)
+                self.assertEqual(
+                    json.loads(line.decode("utf-8"), strict=False),
+                    {"op": "is_verified", "request_id": "1",
+                     "lmc_file": value, "block_name": value,
+                     "block_type": value})
+                self.assertLessEqual(set(re.findall(rb"\\(.)", line)),
+                                     set(re.findall(rb".", b'"\\/bfnrt')))
 
-            def trace(frame, event, arg):
-                events.append(event)
-                return trace
-            sys.settrace(trace)
-            try:
-                sbc.encode_request("1", "a.lmc", value, "RUL")
-            finally:
-                sys.settrace(None)
-            return len(events)
-
-        # (repeated text, tail); the tail makes the key order matter.
-        cases = [("a", ""), ('"\\\n\t块', ""), ("x", '"block_type')]
-        for unit, tail in cases:
-            with self.subTest(unit=unit, tail=tail):
-                self.assertEqual(python_events(unit * 1000 + tail),
-                                 python_events(unit * 100000 + tail))
+    def test_the_library_folder_goes_first_on_a_windows_bridges_path(self):
+        from status_bridge_client import process
+        library = "/opt/vendor/LMCDLL70.dll"
+        # (environment, Windows?, add the folder?, PATH the bridge gets)
+        cases = [
+            ({"Path": "/bin"}, True, True, ("Path", "/opt/vendor;/bin")),
+            ({}, True, True, ("PATH", "/opt/vendor")),
+            ({"PATH": "/bin"}, True, False, ("PATH", "/bin")),
+            ({"PATH": "/bin"}, False, True, ("PATH", "/bin")),
+        ]
+        for env, windows, add, (key, path) in cases:
+            with self.subTest(env=env, windows=windows, add=add):
+                result = process.environment(env, library, False, add,
+                                             windows=windows)
+                self.assertEqual((result[key], result["LMCDLL70_PATH"]),
+                                 (path, library))
 
     def test_it_behaves_as_a_typed_python_library(self):
         cmake = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
@@ -796,7 +874,7 @@ class LibraryTest(BridgeTestCase):
 class ReadmeTest(unittest.TestCase):
 
     def test_the_usage_example_prints_what_the_readme_says(self):
-        readme = (ROOT / "README.md").read_text(
+        readme = (ROOT / "clients/python/README.md").read_text(
             encoding="utf-8")
         script = re.search(r"```sh\n(export PATH=.*?\nEOF\n)```", readme,
                            re.S).group(1)
