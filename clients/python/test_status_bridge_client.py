@@ -513,8 +513,12 @@ def child_pids():
     """The process ids of this process's children."""
     pids = set()
     for task in os.listdir("/proc/self/task"):
-        with open(f"/proc/self/task/{task}/children", encoding="ascii") as f:
-            pids.update(int(pid) for pid in f.read().split())
+        try:
+            with open(f"/proc/self/task/{task}/children",
+                      encoding="ascii") as f:
+                pids.update(int(pid) for pid in f.read().split())
+        except FileNotFoundError:
+            pass  # A thread that has ended since.
     return pids
 
 
