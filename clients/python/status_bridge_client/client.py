@@ -11,7 +11,7 @@ import threading
 import time
 import warnings
 import weakref
-from typing import (Any, Callable, Iterable, List, Mapping, Optional,
+from typing import (Any, Callable, Dict, Iterable, List, Mapping, Optional,
                     Sequence, Tuple, TypeVar, Union)
 
 from .errors import (EXIT_OK, BridgeClosedError, BridgeCrashedError,
@@ -21,7 +21,8 @@ from .errors import (EXIT_OK, BridgeClosedError, BridgeCrashedError,
 from .process import (PROBE_SWITCH, SERVER_SWITCH, LibraryPath, Program,
                       ServerProcess, check_start, command, environment, log,
                       probe, run_once)
-from .wire import (BlockType, FileName, Request, VerificationResult,
+from .wire import (BlockType, FileForms, FileName, Request,
+                   VerificationResult,
                    error_message_of, make_request, parse_answer, result_from,
                    strip_line_end)
 
@@ -74,13 +75,15 @@ def items_to_requests(items: Iterable[Item],
                       next_id: Callable[[], str]) -> List[Request]:
     """Encodes a batch; raises TypeError or ValueError for a bad item."""
     requests = []
+    files: Dict[Union[str, bytes], FileForms] = {}
     for item in items:
         if not isinstance(item, tuple) or len(item) not in (2, 3):
             raise TypeError("each item must be a tuple (lmc_file, block_name)"
                             " or (lmc_file, block_name, block_type), not "
                             f"{item!r}")
         block_type = item[2] if len(item) == 3 else None  # type: ignore[misc]
-        requests.append(make_request(next_id(), item[0], item[1], block_type))
+        requests.append(make_request(next_id(), item[0], item[1], block_type,
+                                     files))
     return requests
 
 
@@ -468,13 +471,16 @@ class StatusBridge(Client):
                 process.send(b"".join(r.line for r in requests[sent:end]))
                 sent = end
             request = requests[index]
-            try:
-                raw = self._next_answer(process, request, deadline, limit)
-            except BridgeTimeoutError as error:
-                outcomes[index] = error
-                return index + 1, False
+            # Lines the reader has passed on already, then a wait.
+            raw = process.lines.popleft() if process.lines else None
             if raw is None:
-                return index, True
+                try:
+                    raw = self._next_answer(process, request, deadline, limit)
+                except BridgeTimeoutError as error:
+                    outcomes[index] = error
+                    return index + 1, False
+                if raw is None:
+                    return index, True
             outcome = self._outcome(process, request, raw)
             outcomes[index] = outcome
             index += 1

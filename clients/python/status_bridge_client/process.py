@@ -182,7 +182,8 @@ class ServerProcess:
             queue.SimpleQueue())
         self._chunks: "queue.SimpleQueue[Optional[List[bytes]]]" = (
             queue.SimpleQueue())
-        self._lines: Deque[bytes] = collections.deque()
+        # Answer lines passed on by the reader, not yet taken.
+        self.lines: Deque[bytes] = collections.deque()
         self._ended = False
         self._threads = [
             threading.Thread(target=target, name=f"status-bridge-{name}",
@@ -233,13 +234,17 @@ class ServerProcess:
                     break
                 lines = (partial + data).split(b"\n")
                 partial = lines.pop()
+                if b"\r" in data or partial.endswith(b"\r"):
+                    # A Windows bridge's line ends; a CR in a value always
+                    # arrives escaped.
+                    lines = [strip_line_end(line) for line in lines]
                 if lines:
                     self._chunks.put(lines)
         except (OSError, ValueError):
             pass
         finally:
             if partial:
-                self._chunks.put([partial])
+                self._chunks.put([strip_line_end(partial)])
             self._chunks.put(None)
             self._requests.put(None)  # Nobody reads the requests any more.
             stdout.close()
@@ -271,7 +276,7 @@ class ServerProcess:
         """The next answer line without its line end, None at the end of
         output; raises queue.Empty when `deadline` (monotonic) passes first.
         `deadline` None waits without limit."""
-        while not self._lines:
+        while not self.lines:
             if self._ended:
                 return None
             if deadline is None:
@@ -282,8 +287,8 @@ class ServerProcess:
             if chunk is None:
                 self._ended = True
             else:
-                self._lines.extend(chunk)
-        return strip_line_end(self._lines.popleft())
+                self.lines.extend(chunk)
+        return self.lines.popleft()
 
     def last_line(self, deadline: Optional[float]) -> Optional[bytes]:
         """Reads to the end of the output; returns its last line or None.

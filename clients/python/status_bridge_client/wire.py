@@ -20,7 +20,8 @@ import dataclasses
 import enum
 import json
 import os
-from typing import Any, Dict, Optional, Tuple, Union
+import re
+from typing import Any, Dict, NamedTuple, Optional, Tuple, Union
 
 from .errors import BridgeProtocolError
 
@@ -63,33 +64,40 @@ class VerificationResult:
                         "'verified' attribute, or call is_verified()")
 
 
-# Each byte that must not appear raw in a value, with its short escape; the
-# backslash comes first so that the escapes added later stay as they are.
-# bytes.replace and the `in` test run in C, so long values cost little.
-_ESCAPES = (
-    (b"\\", b"\\\\"),
-    (b'"', b'\\"'),
-    (b"\n", b"\\n"),
-    (b"\r", b"\\r"),
-    (b"\t", b"\\t"),
-    (b"\b", b"\\b"),
-    (b"\f", b"\\f"),
-)
 # Bytes that no request can carry faithfully:
 # NUL: the vendor receives the value cut at the first NUL, while the answer
 #   echoes all of it, so the result would be for another name than shown;
 # SUB (0x1A): the Windows build reads its input in text mode, where this byte
 #   ends the input in the middle of the request.
-_REFUSED = ((b"\x00", "NUL"), (b"\x1a", "SUB (0x1A)"))
+_REFUSED = re.compile(b"[\\x00\\x1a]")
+_REFUSED_LABELS = {b"\x00": "NUL", b"\x1a": "SUB (0x1A)"}
+# The control characters with a short escape, which the bridge decodes.
+_CONTROL = re.compile(b"[\n\r\t\b\f]")
+_CONTROL_ESCAPES = ((b"\n", b"\\n"), (b"\r", b"\\r"), (b"\t", b"\\t"),
+                    (b"\b", b"\\b"), (b"\f", b"\\f"))
+# Any byte that needs an escape or is refused. A Windows path has
+# backslashes, other values seldom anything.
+_SPECIAL = re.compile(b'[\\\\"\n\r\t\b\f\x00\x1a]')
+
+_LINE = (b'{"op":"is_verified","request_id":"%s","lmc_file":"%s",'
+         b'"block_name":"%s"}\n')
+_LINE_WITH_TYPE = (b'{"op":"is_verified","request_id":"%s","lmc_file":"%s",'
+                   b'"block_name":"%s","block_type":"%s"}\n')
 
 
 def _escape(name: str, value: bytes) -> bytes:
-    for byte, label in _REFUSED:
-        if byte in value:
-            raise ValueError(f"{name} contains {label}, which a request "
-                             "cannot carry")
-    for raw, escape in _ESCAPES:
-        if raw in value:
+    """`value` escaped for the inside of a quoted request value. The
+    replacements run in C, so long values cost little."""
+    if _SPECIAL.search(value) is None:
+        return value
+    refused = _REFUSED.search(value)
+    if refused is not None:
+        raise ValueError(f"{name} contains {_REFUSED_LABELS[refused.group()]}"
+                         ", which a request cannot carry")
+    # The backslash first, so that the escapes added later stay as they are.
+    value = value.replace(b"\\", b"\\\\").replace(b'"', b'\\"')
+    if _CONTROL.search(value) is not None:
+        for raw, escape in _CONTROL_ESCAPES:
             value = value.replace(raw, escape)
     return value
 
@@ -105,10 +113,12 @@ def _text_bytes(name: str, value: object) -> bytes:
                          f"U+{ord(bad):04X}, which has no UTF-8 form") from None
 
 
-def file_name_bytes(lmc_file: object) -> bytes:
+def _file_name_bytes(lmc_file: object) -> bytes:
     """The bytes a request carries for the file name `lmc_file`: str, bytes
     or a path object, as os.fsencode gives them."""
-    if not isinstance(lmc_file, (str, bytes, os.PathLike)):
+    if isinstance(lmc_file, bytes):
+        return lmc_file
+    if not isinstance(lmc_file, (str, os.PathLike)):
         raise TypeError("lmc_file must be a str, bytes or path object, not "
                         f"{type(lmc_file).__name__}")
     try:
@@ -135,6 +145,18 @@ def block_type_text(block_type: BlockType) -> Optional[str]:
     return block_type
 
 
+def _line(request_id: str, lmc_file: bytes, block_name: str,
+          block_type: Optional[str]) -> bytes:
+    """The request line; `lmc_file` is escaped already."""
+    values = (_escape("request_id", _text_bytes("request_id", request_id)),
+              lmc_file,
+              _escape("block_name", _text_bytes("block_name", block_name)))
+    if block_type is None:
+        return _LINE % values
+    return _LINE_WITH_TYPE % (*values, _escape(
+        "block_type", _text_bytes("block_type", block_type)))
+
+
 def encode_request(request_id: str, lmc_file: FileName, block_name: str,
                    block_type: Optional[str] = None) -> bytes:
     """Returns the request line (bytes ending in LF) for one query.
@@ -143,22 +165,12 @@ def encode_request(request_id: str, lmc_file: FileName, block_name: str,
     values no request can carry. Time and memory grow linearly with the
     values' length.
     """
-    parts = [b'{"op":"is_verified","request_id":"',
-             _escape("request_id", _text_bytes("request_id", request_id)),
-             b'","lmc_file":"',
-             _escape("lmc_file", file_name_bytes(lmc_file)),
-             b'","block_name":"',
-             _escape("block_name", _text_bytes("block_name", block_name))]
-    if block_type is not None:
-        parts += [b'","block_type":"',
-                  _escape("block_type", _text_bytes("block_type",
-                                                    block_type))]
-    parts.append(b'"}\n')
-    return b"".join(parts)
+    return _line(request_id,
+                 _escape("lmc_file", _file_name_bytes(lmc_file)),
+                 block_name, block_type)
 
 
-@dataclasses.dataclass(frozen=True)
-class Request:
+class Request(NamedTuple):
     """One request: its line and what a success answer must echo."""
 
     request_id: str
@@ -167,13 +179,30 @@ class Request:
     line: bytes
 
 
+# A file name as a request carries it (escaped) and as its answer echoes it.
+FileForms = Tuple[bytes, str]
+
+
+def file_forms(lmc_file: FileName) -> FileForms:
+    raw = _file_name_bytes(lmc_file)
+    return _escape("lmc_file", raw), decode_echo(raw)
+
+
 def make_request(request_id: str, lmc_file: FileName, block_name: str,
-                 block_type: BlockType) -> Request:
-    """Encodes one query; raises TypeError or ValueError as encode_request."""
-    line = encode_request(request_id, lmc_file, block_name,
-                          block_type_text(block_type))
-    return Request(request_id, block_name, decode_echo(os.fsencode(lmc_file)),
-                   line)
+                 block_type: BlockType,
+                 files: Optional[Dict[Union[str, bytes], FileForms]] = None
+                 ) -> Request:
+    """Encodes one query; raises TypeError or ValueError as encode_request.
+    `files` keeps the forms of the file names met so far, for a batch that
+    asks about many blocks of one file."""
+    if files is not None and isinstance(lmc_file, (str, bytes)):
+        forms = files.get(lmc_file) or files.setdefault(
+            lmc_file, file_forms(lmc_file))
+    else:
+        forms = file_forms(lmc_file)
+    line = _line(request_id, forms[0], block_name,
+                 block_type_text(block_type))
+    return Request(request_id, block_name, forms[1], line)
 
 
 def strip_line_end(raw: bytes) -> bytes:
@@ -189,6 +218,10 @@ def strip_line_end(raw: bytes) -> bytes:
     return raw
 
 
+# strict=False lets the raw control bytes that answers carry pass.
+_DECODER = json.JSONDecoder(strict=False)
+
+
 def parse_answer(raw: bytes) -> Dict[str, Any]:
     """Decodes one answer line (without its line end) into a dict.
 
@@ -196,7 +229,7 @@ def parse_answer(raw: bytes) -> Dict[str, Any]:
     "ok" member, or an error answer without a message.
     """
     try:
-        answer = json.loads(decode_echo(raw), strict=False)
+        answer = _DECODER.decode(decode_echo(raw))
     except ValueError as error:
         raise BridgeProtocolError(
             f"unreadable answer from status-bridge: {raw!r} "
