@@ -121,11 +121,15 @@ class StatusBridgePool(Client):
         outcomes: List[Optional[List[Outcome]]] = [None] * len(runs)
         errors: List[BaseException] = []
         used: List[StatusBridge] = []
+        interrupted = threading.Event()
 
         def ask(number: int) -> None:
             try:
                 bridge = self._take(deadline_of(limit), limit)
                 used.append(bridge)
+                if interrupted.is_set():
+                    self._give_back(bridge)
+                    return
                 try:
                     bridge._take_turn(None, limit, None)
                     try:
@@ -149,6 +153,7 @@ class StatusBridgePool(Client):
                 helper.join()
         except BaseException:
             # Interrupted: the helpers' bridges would answer no one.
+            interrupted.set()
             for bridge in list(used):
                 bridge.interrupt()
             raise
