@@ -748,6 +748,10 @@ class StartFailureTest(BridgeTestCase):
                     self.assertEqual(
                         (raised.exception.exit_code, raised.exception.message),
                         (exit_code, message))
+                    if mode in ("server", "one-shot"):
+                        self.assertEqual((raised.exception.block_name,
+                                          raised.exception.lmc_file),
+                                         ("U1", lmc))
         self.assertEqual(self.vendor_calls(), [])
 
     def test_misconfiguration_raises_when_the_client_starts(self):

@@ -284,6 +284,8 @@ class StatusBridge(Client):
         self._take_turn(deadline, limit, request)
         try:
             return self._ask(request, deadline, limit)
+        except BridgeError as error:
+            raise _naming(error, request)
         finally:
             self._call_lock.release()
 
@@ -625,6 +627,14 @@ class StatusBridge(Client):
         process.kill(reason)
 
 
+def _naming(error: BridgeError, request: Request) -> BridgeError:
+    """`error`, naming the request it ended unless it names one already."""
+    if error.block_name is None and error.lmc_file is None:
+        error.block_name = request.block_name
+        error.lmc_file = request.lmc_file
+    return error
+
+
 def query_once(lmc_file: FileName, block_name: str,
                block_type: BlockType = None, *,
                program: Program = DEFAULT_PROGRAM,
@@ -644,9 +654,17 @@ def query_once(lmc_file: FileName, block_name: str,
                            block_type)
     bridge_env = environment(env, library_path, allow_private,
                              add_library_dir_to_path)
-    output, exit_code = run_once(command(program, bridge_env), bridge_env,
-                                 timeout, request.line)
-    where = {"block_name": request.block_name, "lmc_file": request.lmc_file}
+    try:
+        return _ask_once(request, command(program, bridge_env), bridge_env,
+                         timeout)
+    except BridgeError as error:
+        raise _naming(error, request)
+
+
+def _ask_once(request: Request, args: List[str], env: Dict[str, str],
+              timeout: Optional[float]) -> VerificationResult:
+    """One one-shot run for `request`; its errors name no request."""
+    output, exit_code = run_once(args, env, timeout, request.line)
     lines = output.split(b"\n")
     if lines[-1] == b"":
         lines.pop()
@@ -655,20 +673,19 @@ def query_once(lmc_file: FileName, block_name: str,
             raise start_error(None, exit_code)
         raise BridgeCrashedError(
             f"status-bridge ended without answering ({ending(exit_code)})",
-            None, exit_code, **where)
+            None, exit_code)
     if len(lines) > 1:
         raise BridgeProtocolError(
             f"status-bridge wrote {len(lines)} lines for one request",
-            None, exit_code, **where)
+            None, exit_code)
     answer = parse_answer(strip_line_end(lines[0]))
     if is_start_exit(exit_code):
         raise start_error(answer.get("error"), exit_code)
     if not answer["ok"]:
-        raise request_error(answer["error"], exit_code, **where)
+        raise request_error(answer["error"], exit_code)
     if exit_code != EXIT_OK:
         raise BridgeProtocolError(
-            f"success answer with exit code {exit_code}", None, exit_code,
-            **where)
+            f"success answer with exit code {exit_code}", None, exit_code)
     return result_from(answer, request)
 
 
