@@ -1,10 +1,6 @@
 #include "bridge/status_library.h"
 
-#include <cstdlib>
-#include <cstring>
-
 #include "bridge/library_path.h"
-#include "bridge/utf8_to_wide.h"
 #include "process/exit_codes.h"
 #include "process/trace.h"
 #include "protocol/answer_lines.h"
@@ -15,8 +11,7 @@ namespace status_bridge {
 namespace {
 
 bool PrivateCallAllowed() {
-  const char* value = std::getenv(kAllowPrivateVariable);
-  return value != nullptr && std::strcmp(value, "1") == 0;
+  return ReadPathVariable(kAllowPrivateVariable) == "1";
 }
 
 }  // namespace
@@ -24,7 +19,7 @@ bool PrivateCallAllowed() {
 std::optional<int> LoadStatusLibrary(bool probe, StatusLibrary* library) {
   std::string path = ResolveStatusLibraryPath();
   Trace("starting");
-  ModuleHandle module = LoadLibraryFromWidePath(Utf8ToWide(path));
+  ModuleHandle module = LoadLibraryFromPath(path);
   if (module == nullptr) {
     Trace("dll-load-failed");
     WriteErrorLine(kLoadFailedMessage + path);

@@ -36,18 +36,30 @@ void AnswerStatusRequest(const StatusRequest& request,
   // destroyed by unwinding, the LMC-file string first; the by-value copy
   // belongs to the export once the call has begun.
   try {
+    // The vendor reads both names in the machine's ANSI code page; a name it
+    // cannot hold there would make it look for another file or block.
+    std::string ansi_lmc_file;
+    std::string ansi_block_name;
+    if (!ConvertToAnsiCodePage(request.lmc_file, &ansi_lmc_file) ||
+        !ConvertToAnsiCodePage(request.block_name, &ansi_block_name)) {
+      WriteErrorLine(kUnrepresentableTextMessage);
+      return;
+    }
     bool verified;
     {
-      VendorCString block_name(request.block_name.c_str());
-      VendorCString lmc_file(request.lmc_file.c_str());
+      VendorCString block_name(ansi_block_name.c_str());
+      VendorCString lmc_file(ansi_lmc_file.c_str());
+      // The vendor strings hold their own copies: a long name is not held
+      // once more during the call.
+      std::string().swap(ansi_block_name);
+      std::string().swap(ansi_lmc_file);
       Trace("calling-status-function");
       std::int32_t block_type = MapBlockType(request.block_type);
       verified = CallIsVerifiedReuseBlock(fn, block_name, block_type, lmc_file);
       Trace("status-function-returned");
     }
     Trace("cstring-scope-ended");
-    WriteSuccessLine(request.request_id, request.block_name, request.lmc_file,
-                     verified);
+    WriteSuccessLine(request, verified);
   } catch (...) {
     WriteErrorLine(kVendorExceptionMessage);
   }

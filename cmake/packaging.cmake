@@ -1,8 +1,9 @@
 # Installation and packages.
 #
-# Component "bridge": the program and what it needs to run. Where the MFC
-# runtime is absent that includes the stand-in string runtime, and on mingw
-# its runtime DLLs; and the documents with a VERSION file.
+# Component "bridge": the program and what it needs to run: with MSVC the
+# MFC, C++ and compiler runtime DLLs; where the MFC runtime is absent the
+# stand-in string runtime, and on mingw its runtime DLLs; and the documents
+# with a VERSION file.
 # Component "standins": the stand-in vendor libraries and a sample LMC file,
 # for testing a flow without the vendor tool.
 # Component "client": the Python client as a source tree that
@@ -14,9 +15,9 @@
 #          share/status-bridge/clients/python/
 # Windows: everything the program loads beside it, the documents and VERSION,
 #          the stand-ins below standin/<variant>/, examples/sample.lmc,
-#          clients/python/; `cpack` zips it as a test kit. Linux has no
-#          package: the Linux build is for development, and `cmake --install`
-#          serves there.
+#          clients/python/; `cpack` zips it, the MSVC build as the product
+#          and the mingw build as a test kit. Linux has no package: the Linux
+#          build is for development, and `cmake --install` serves there.
 
 include(GNUInstallDirs)
 
@@ -59,10 +60,38 @@ if(MINGW)
   install(FILES ${STATUS_BRIDGE_MINGW_RUNTIME_DLLS}
     DESTINATION ${bridge_dir} COMPONENT bridge)
 endif()
+if(MSVC)
+  # The runtime DLLs that the program imports, from the Visual Studio
+  # installation that builds it: the multi-byte MFC (mfc140.dll), the C++
+  # library and the compiler's runtime. InstallRequiredSystemLibraries lists
+  # more (the Unicode MFC, MFC's mfcm140 DLLs and language DLLs, concrt140),
+  # which nothing here loads, so its list is cut down to these three.
+  set(CMAKE_INSTALL_MFC_LIBRARIES ON)
+  set(CMAKE_INSTALL_SYSTEM_RUNTIME_LIBS_SKIP ON)
+  include(InstallRequiredSystemLibraries)
+  set(runtime_dlls)
+  foreach(dll ${CMAKE_INSTALL_SYSTEM_RUNTIME_LIBS})
+    get_filename_component(name ${dll} NAME)
+    string(TOLOWER ${name} name)
+    if(name MATCHES "^(mfc140|msvcp140|vcruntime140)\\.dll$")
+      list(APPEND runtime_dlls ${dll})
+    endif()
+  endforeach()
+  list(LENGTH runtime_dlls runtime_count)
+  if(NOT runtime_count EQUAL 3)
+    message(FATAL_ERROR "The kit needs mfc140.dll, msvcp140.dll and "
+      "vcruntime140.dll from Visual Studio's redistributable folder; found: "
+      "${runtime_dlls}. Install the C++ MFC component for x86.")
+  endif()
+  install(PROGRAMS ${runtime_dlls} DESTINATION ${bridge_dir} COMPONENT bridge)
+endif()
 # The version, one line, so that an unpacked kit says which one it is.
 file(CONFIGURE OUTPUT VERSION CONTENT "@PROJECT_VERSION@\n" @ONLY)
 install(FILES README.md ARCHITECTURE.md CHANGELOG.md
   ${PROJECT_BINARY_DIR}/VERSION DESTINATION ${doc_dir} COMPONENT bridge)
+# The pages the front page links to for users, in the folder its links name.
+install(FILES docs/manual.md docs/windows.md DESTINATION ${doc_dir}/docs
+  COMPONENT bridge)
 
 # The stand-in vendor libraries, each in the folder of its own it has in the
 # build; installed by the folder they were built in.
@@ -133,6 +162,11 @@ if(WIN32)
     "Line protocol bridge to the vendor's block status export")
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-  set(CPACK_PACKAGE_FILE_NAME status-bridge-${PROJECT_VERSION}-win32-testkit)
+  # The MSVC build is the product; the mingw build is a kit for testing.
+  if(MSVC)
+    set(CPACK_PACKAGE_FILE_NAME status-bridge-${PROJECT_VERSION}-win32)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME status-bridge-${PROJECT_VERSION}-win32-testkit)
+  endif()
   include(CPack)
 endif()

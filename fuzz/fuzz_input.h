@@ -13,6 +13,8 @@ namespace fuzz {
 // Splits `data` at its first NUL byte: the bytes before it become `key` (a key
 // is a NUL-terminated text, so it can hold no NUL) and the bytes after it
 // `text`. Without a NUL, `key` is `default_key` and `text` is all of `data`.
+// A key is a member name as the bridge's keys are: a quote or a backslash in
+// it is dropped, since either would end or escape the quoted name.
 inline void SplitKeyAndText(const uint8_t* data, size_t size,
                             const char* default_key, std::string* key,
                             std::string* text) {
@@ -24,7 +26,12 @@ inline void SplitKeyAndText(const uint8_t* data, size_t size,
     *text = input;
     return;
   }
-  *key = input.substr(0, nul);
+  key->clear();
+  for (char byte : input.substr(0, nul)) {
+    if (byte != '"' && byte != '\\') {
+      key->push_back(byte);
+    }
+  }
   *text = input.substr(nul + 1);
 }
 

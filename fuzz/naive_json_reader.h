@@ -49,23 +49,57 @@ inline size_t FindNaively(const std::string& line, const std::string& pattern,
   return line.size();
 }
 
-// The value of `key` in `line` by the extractor's rules: the key's first
-// quoted occurrence, searched afresh from the first byte, then the string
-// after the next colon, decoded one byte at a time.
+// The value of `key` in `line` by the extractor's rules. The line is walked
+// byte by byte, remembering whether the walk is inside a string, how many
+// containers are open and the last byte outside strings that is not a blank
+// (a whole string counts as its closing quote). The key counts where its
+// quoted text starts a string outside every other, with at most one container
+// open and `{`, `,` or nothing as the last such byte. Its value is the string
+// after the next colon, read one byte at a time.
 inline std::string ReadValueNaively(const std::string& line,
                                     const std::string& key) {
-  size_t pos = FindNaively(line, "\"" + key + "\"", 0);
+  const std::string quoted = "\"" + key + "\"";
+  bool in_string = false;
+  int open = 0;
+  std::string last;  // Empty until the first such byte.
+  size_t pos = 0;
+  for (; pos < line.size(); ++pos) {
+    char byte = line[pos];
+    if (in_string) {
+      if (byte == '\\') {
+        ++pos;
+      } else if (byte == '"') {
+        in_string = false;
+        last = "\"";
+      }
+      continue;
+    }
+    if (byte == '"') {
+      if (open <= 1 && (last.empty() || last == "{" || last == ",") &&
+          FindNaively(line, quoted, pos) == pos) {
+        break;
+      }
+      in_string = true;
+      continue;
+    }
+    if (byte == '{' || byte == '[') {
+      ++open;
+    } else if ((byte == '}' || byte == ']') && open > 0) {
+      --open;
+    }
+    if (byte != ' ' && byte != '\t' && byte != '\n' && byte != '\r') {
+      last.assign(1, byte);
+    }
+  }
   if (pos == line.size()) {
     return "";
   }
-  pos += key.size() + 2;
-  pos = FindNaively(line, ":", pos);
-  if (pos == line.size()) {
-    return "";
-  }
-  pos = FindNaively(line, "\"", pos + 1);
-  if (pos == line.size()) {
-    return "";
+  pos = FindNaively(line, ":", pos + quoted.size());
+  for (++pos; pos < line.size() && line[pos] != '"'; ++pos) {
+    if (line[pos] == ',' || line[pos] == '{' || line[pos] == '[' ||
+        line[pos] == '}' || line[pos] == ']') {
+      return "";
+    }
   }
   std::string value;
   for (++pos; pos < line.size(); ++pos) {
@@ -86,7 +120,7 @@ inline std::string ReadValueNaively(const std::string& line,
     }
     value.push_back(static_cast<char>(decoded));
   }
-  return "";  // No closing quote.
+  return "";  // No colon, no opening quote or no closing quote.
 }
 
 }  // namespace fuzz

@@ -41,17 +41,19 @@ void PrepareProcess();
 // string when it is unset or empty.
 std::string ReadPathVariable(const char* name);
 
-// Converts `byte_count` bytes of UTF-8 at `bytes` to wide characters, with the
-// contract of MultiByteToWideChar(CP_UTF8, 0, ...): with `out_size` 0 it
-// returns the number of characters needed; otherwise it writes at most
-// `out_size` characters to `out` and returns how many it wrote, or 0 when
-// they do not fit. Each malformed sequence becomes U+FFFD.
-int ConvertUtf8ToWide(const char* bytes, int byte_count, wchar_t* out,
-                      int out_size);
+// Sets `ansi` to the bytes under which the vendor library, a program of the
+// machine's ANSI code page, knows `text`: `text` itself when it is ASCII, when
+// it is not valid UTF-8 (bytes already in the code page) or when the code
+// page is UTF-8, as on POSIX; otherwise `text` converted from UTF-8. Returns
+// false when the code page has no exact form for one of its characters; a
+// best-fit look-alike does not count.
+bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi);
 
-// Loads the library at `path` with the platform's default search rules;
-// returns null on failure, the empty path included.
-ModuleHandle LoadLibraryFromWidePath(const std::wstring& path);
+// Loads the library at `path`, UTF-8 bytes, with the platform's default
+// search rules; returns null on failure, the empty path included. Windows
+// loads it by its UTF-16 form, in which each malformed UTF-8 sequence is
+// U+FFFD; POSIX passes the bytes as they are.
+ModuleHandle LoadLibraryFromPath(const std::string& path);
 
 // The symbol under which a library of this platform exports the
 // MSVC-decorated `name`.
@@ -61,7 +63,7 @@ std::string ExportSymbolName(const char* name);
 // when it is absent.
 ExportAddress FindExport(ModuleHandle module, const char* name);
 
-// Releases a library obtained from LoadLibraryFromWidePath.
+// Releases a library obtained from LoadLibraryFromPath.
 void ReleaseLibrary(ModuleHandle module);
 
 // Reads at most `capacity` bytes of standard input into `buffer` through the
@@ -76,5 +78,34 @@ size_t ReadStandardInput(char* buffer, size_t capacity);
 // after a partial write, and waits while a non-blocking descriptor is full.
 // Returns how many bytes were written: `size`, or fewer when a write failed.
 size_t WriteStandardStream(int descriptor, const char* data, size_t size);
+
+}  // namespace status_bridge
+
+// What the diagnosis (--diagnose) asks of the system.
+namespace status_bridge {
+
+// Why the last LoadLibraryFromPath failed, read at once after it: the
+// system's error code and its text in UTF-8 (GetLastError and FormatMessageW
+// on Windows; on POSIX the code is 0 and the text is dlerror's).
+struct LoadFailure {
+  unsigned code = 0;
+  std::string text;
+};
+LoadFailure LastLoadFailure();
+
+// The file from which the loaded `module` came, in UTF-8; empty when unknown.
+std::string ModuleFilePath(ModuleHandle module);
+
+// The running program's own file, in UTF-8, where the diagnosis reads the
+// runtime DLLs it imports (Windows); empty elsewhere.
+std::string ProgramFilePath();
+
+// The number of the ANSI code page, in which the vendor reads its strings,
+// and its name in `name`. POSIX builds count as UTF-8 (65001).
+unsigned AnsiCodePage(std::string* name);
+
+// Where the platform looks for a library given by bare name, and for the
+// libraries that a library needs, for a person to read.
+extern const char kLibrarySearchOrder[];
 
 }  // namespace status_bridge

@@ -1,6 +1,7 @@
 #include "protocol/extract_json_string.h"
 
-#include <cstring>
+#include <algorithm>
+#include <vector>
 
 namespace status_bridge {
 
@@ -31,61 +32,63 @@ int DecodeEscape(char letter) {
   }
 }
 
-// The first `byte` in [from, end), or `end` when there is none.
-const char* Find(const char* from, const char* end, char byte) {
-  const void* found = std::memchr(from, byte, static_cast<size_t>(end - from));
-  return found == nullptr ? end : static_cast<const char*>(found);
+bool IsBlank(char byte) {
+  return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r';
 }
 
-// Whether `"<key>"` starts at `quote`, which points at a quote before `end`.
-bool QuotedKeyAt(const char* quote, const char* end, const char* key,
-                 size_t key_length) {
-  return static_cast<size_t>(end - quote) >= key_length + 2 &&
-         std::memcmp(quote + 1, key, key_length) == 0 &&
-         quote[key_length + 1] == '"';
+// The bytes that open or close a container or separate members.
+bool IsStructural(char byte) {
+  return byte == ',' || byte == '{' || byte == '[' || byte == '}' ||
+         byte == ']';
 }
 
-// Sets `value` to the decoded JSON string that follows the next colon after
-// `from`, or empties it when there is none or it cannot be read.
-void DecodeValueAfter(const char* from, const char* end, std::string* value) {
+// The index of the quote that closes the string opened by the quote at
+// `open`, or line.size() when the line ends first. A backslash hides the byte
+// after it.
+size_t EndOfString(const std::string& line, size_t open) {
+  for (size_t pos = open + 1; pos < line.size(); ++pos) {
+    if (line[pos] == '\\') {
+      ++pos;
+    } else if (line[pos] == '"') {
+      return pos;
+    }
+  }
+  return line.size();
+}
+
+// Sets `value` to the decoded string after the first colon at or after
+// `from`, or empties it when no string value can be read there.
+void DecodeValueAfter(const std::string& line, size_t from,
+                      std::string* value) {
   value->clear();
-  const char* colon = Find(from, end, ':');
-  if (colon == end) {
+  size_t open = line.find(':', from);
+  if (open == std::string::npos) {
     return;
   }
-  const char* open_quote = Find(colon + 1, end, '"');
-  if (open_quote == end) {
+  while (++open < line.size() && line[open] != '"') {
+    if (IsStructural(line[open])) {
+      return;  // A number, a literal, an object or an array: no string.
+    }
+  }
+  size_t close = EndOfString(line, open);
+  if (close >= line.size()) {
     return;
   }
-  const char* pos = open_quote + 1;
-  // The value ends at the first quote that no backslash escapes, so only the
-  // stretch before the next quote is searched for a backslash, and the next
-  // quote is looked for again only once an escaped quote has been passed:
-  // no byte is scanned twice.
-  const char* next_quote = Find(pos, end, '"');
-  // Reserving the stretch to the next quote never exceeds the raw text, and a
-  // value without an escaped quote then grows no more.
-  if (next_quote != end) {
-    value->reserve(static_cast<size_t>(next_quote - pos));
-  }
+  // The decoded value is never longer than its text, so one reservation
+  // holds it, and a long value is not grown by doubling. The bytes between
+  // escapes are copied a run at a time.
+  value->reserve(close - open - 1);
+  const char* pos = line.data() + open + 1;
+  const char* end = line.data() + close;
   for (;;) {
-    if (next_quote < pos) {
-      next_quote = Find(pos, end, '"');
-    }
-    if (next_quote == end) {
-      value->clear();  // The line ends inside the value.
+    const char* backslash = std::find(pos, end, '\\');
+    value->append(pos, backslash);
+    if (backslash == end) {
       return;
     }
-    // Copy the plain run up to the next backslash or the quote in one piece.
-    const char* backslash = Find(pos, next_quote, '\\');
-    value->append(pos, static_cast<size_t>(backslash - pos));
-    if (backslash == next_quote) {
-      return;
-    }
-    // A quote follows the backslash, so the escape's letter is in the line.
     int decoded = DecodeEscape(backslash[1]);
     if (decoded < 0) {
-      value->clear();  // A foreign escape.
+      value->clear();
       return;
     }
     value->push_back(static_cast<char>(decoded));
@@ -97,46 +100,42 @@ void DecodeValueAfter(const char* from, const char* end, std::string* value) {
 
 void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
                         size_t count) {
-  constexpr size_t kGroup = 8;  // Keys handled in one walk: one bit each.
-  for (; count > kGroup; fields += kGroup, count -= kGroup) {
-    ExtractJsonStrings(line, fields, kGroup);
-  }
-  const char* end = line.data() + line.size();
-  // Every occurrence of `"<key>"` begins with a quote, so one walk over the
-  // quotes finds the first occurrence of every key. At each quote only the
-  // keys whose first byte follows it are compared.
-  unsigned char keys_by_first_byte[256] = {};
-  const char* key_at[kGroup] = {};
-  size_t key_length[kGroup] = {};
-  unsigned missing = 0;
+  std::vector<bool> found(count, false);
+  size_t missing = count;
   for (size_t i = 0; i < count; ++i) {
-    key_at[i] = end;
-    key_length[i] = std::strlen(fields[i].key);
-    // An empty key is the pattern "", whose second byte is a quote.
-    char first = key_length[i] == 0 ? '"' : fields[i].key[0];
-    keys_by_first_byte[static_cast<unsigned char>(first)] |= 1u << i;
-    missing |= 1u << i;
+    fields[i].value->clear();
   }
-  for (const char* quote = Find(line.data(), end, '"');
-       quote != end && missing != 0; quote = Find(quote + 1, end, '"')) {
-    if (quote + 1 == end) {
-      break;
-    }
-    unsigned candidates =
-        keys_by_first_byte[static_cast<unsigned char>(quote[1])] & missing;
-    for (size_t i = 0; i < count && candidates != 0; ++i, candidates >>= 1) {
-      if ((candidates & 1u) != 0 &&
-          QuotedKeyAt(quote, end, fields[i].key, key_length[i])) {
-        key_at[i] = quote;
-        missing &= ~(1u << i);
+  size_t depth = 0;             // Containers open at this point.
+  bool name_can_follow = true;  // After `{`, `,` or the line's start.
+  for (size_t pos = 0; pos < line.size() && missing > 0; ++pos) {
+    char byte = line[pos];
+    if (byte == '"') {
+      size_t close = EndOfString(line, pos);
+      if (name_can_follow && depth <= 1 && close < line.size()) {
+        for (size_t i = 0; i < count; ++i) {
+          if (!found[i] &&
+              line.compare(pos + 1, close - pos - 1, fields[i].key) == 0) {
+            found[i] = true;
+            --missing;
+            DecodeValueAfter(line, close + 1, fields[i].value);
+          }
+        }
       }
-    }
-  }
-  for (size_t i = 0; i < count; ++i) {
-    if (key_at[i] == end) {
-      fields[i].value->clear();
-    } else {
-      DecodeValueAfter(key_at[i] + key_length[i] + 2, end, fields[i].value);
+      pos = close;
+      name_can_follow = false;
+    } else if (byte == '{') {
+      ++depth;
+      name_can_follow = true;
+    } else if (byte == '[') {
+      ++depth;
+      name_can_follow = false;
+    } else if (byte == '}' || byte == ']') {
+      depth -= depth > 0 ? 1 : 0;
+      name_can_follow = false;
+    } else if (byte == ',') {
+      name_can_follow = true;
+    } else if (!IsBlank(byte)) {
+      name_can_follow = false;
     }
   }
 }

@@ -5,24 +5,30 @@
 
 namespace status_bridge {
 
-// Returns the decoded value of the first quoted occurrence of `key` in `line`:
-// the next JSON string after the colon that follows it, with the escapes
-// \" \\ \/ \b \f \n \r \t decoded. Returns an empty string when the key, the
-// colon or the opening quote is missing, the value is unterminated, or it holds
-// any other escape. Never throws for any content of `line`.
-std::string ExtractJsonString(const std::string& line, const char* key);
-
 // A key to read from a line and the string that receives its value.
 struct JsonStringField {
   const char* key;
   std::string* value;
 };
 
-// Sets the value of each of the `count` fields to what ExtractJsonString
-// returns for its key, finding every key in one walk over the line. Values
-// are assigned in place, so strings that are reused keep their storage; none
-// of them may be `line` itself.
+// Sets the value of each of the `count` fields to the decoded value of its
+// key in `line`, in one forward walk over the line.
+//
+// A quoted key counts only as a member name at the outermost level: outside
+// every string (backslash escapes honoured), inside at most one open `{` or
+// `[`, and preceded, blanks aside, by `{`, `,` or the start of the line. The
+// first such occurrence counts. Its value is the JSON string after the next
+// colon, with the escapes \" \\ \/ \b \f \n \r \t decoded.
+//
+// The value is empty when the colon or the opening quote is missing, when a
+// `,` `{` `[` `}` or `]` stands between the colon and that quote (the value
+// is no string), when the string is unterminated, or when it holds any other
+// escape. Never throws for any content of `line`; none of the values may be
+// `line` itself.
 void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
                         size_t count);
+
+// The value of one key, read by the rules of ExtractJsonStrings.
+std::string ExtractJsonString(const std::string& line, const char* key);
 
 }  // namespace status_bridge

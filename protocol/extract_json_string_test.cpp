@@ -28,14 +28,25 @@ TEST(ExtractJsonStringTest, FindsAndDecodesValues) {
        "\t\x01\xe7\xa9\xba\xff"},
       {"NUL kept", "{\"k\":\"a\0b\"}"s, "k", "a\0b"s},
       {"backslash pair then quote", R"({"k":"a\\"})", "k", "a\\"},
-      // A value that is no string yields the next quoted text after the colon.
-      {"number value", R"({"block_type":3,"request_id":"r1"})", "block_type",
-       "request_id"},
-      // The first quoted occurrence counts, whatever its role.
-      {"key as earlier value",
+      {"first of repeated keys", R"({"k":"1","k":"2"})", "k", "1"},
+      {"line without braces", R"("k":"v")", "k", "v"},
+      {"array at the outermost level", R"(["x","k":"v"])", "k", "v"},
+      {"blanks before the name", "{ \t\"x\":\"1\" ,\r\n \"k\":\"v\"}", "k",
+       "v"},
+      // Only member names count: the key as a value, inside another string,
+      // in a nested object or array, or after a string is passed over.
+      {"key as an earlier value",
        R"({"request_id":"block_name","lmc_file":"a.lmc","block_name":"U1"})",
-       "block_name", "a.lmc"},
-      {"nested key first", R"({"x":{"k":"inner"},"k":"outer"})", "k", "inner"},
+       "block_name", "U1"},
+      {"key inside a value", R"({"x":"a,\"k\":\"no","k":"v"})", "k", "v"},
+      {"key in a nested object", R"({"x":{"k":"inner"},"k":"outer"})", "k",
+       "outer"},
+      {"key in a nested array", R"({"x":[{"k":"inner"}],"k":"outer"})", "k",
+       "outer"},
+      {"key after a closed nested object", R"({"x":{"y":"1"},"k":"v"})", "k",
+       "v"},
+      {"key after a string, no comma", R"({"x":"1" "k":"no","k":"v"})", "k",
+       "v"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ExtractJsonString(c.line, c.key), c.value) << c.what;
@@ -54,6 +65,18 @@ TEST(ExtractJsonStringTest, YieldsEmptyWhenNoValueCanBeRead) {
       {"colon last", R"({"op":)", "op", ""},
       {"key last", R"({"op")", "op", ""},
       {"no quote after colon", R"({"block_type":3})", "block_type", ""},
+      // A value that is no string reads as empty, not as the next string.
+      {"number value", R"({"block_type":3,"request_id":"r1"})", "block_type",
+       ""},
+      {"literal value", R"({"k":true,"x":"1"})", "k", ""},
+      {"object value", R"({"k":{"x":"1"}})", "k", ""},
+      {"array value", R"({"k":["1"]})", "k", ""},
+      {"empty object value", R"({"k":{},"x":"1"})", "k", ""},
+      {"value last", R"({"x":"1","k":3})", "k", ""},
+      {"only nested", R"({"x":{"k":"inner"}})", "k", ""},
+      {"only as value", R"({"x":"k","y":"1"})", "k", ""},
+      {"first in an array", R"(["k":"v"])", "k", ""},
+      {"object inside an array", R"(["x",{"k":"v"}])", "k", ""},
       {"unterminated", R"({"op":"is_ver)", "op", ""},
       {"unicode escape", R"({"k":"caf\u00e9"})", "k", ""},
       {"unknown escape", R"({"k":"a\x"})", "k", ""},
@@ -98,56 +121,14 @@ TEST(ExtractJsonStringTest, EachCallSearchesTheWholeLine) {
   EXPECT_EQ(ExtractJsonString(line, "request_id"), "r");
 }
 
-// The reading rules written out as plainly as possible, for comparison: each
-// key is looked for afresh from the line's first byte, and the value is
-// decoded one byte at a time.
-std::string NaiveExtract(const std::string& line, const std::string& key) {
-  size_t pos = line.find('"' + key + '"');
-  if (pos == std::string::npos) {
-    return "";
-  }
-  pos = line.find(':', pos + key.size() + 2);
-  if (pos == std::string::npos) {
-    return "";
-  }
-  pos = line.find('"', pos + 1);
-  if (pos == std::string::npos) {
-    return "";
-  }
-  const std::string escapes = "\"\\/bfnrt";
-  const std::string decoded = "\"\\/\b\f\n\r\t";
-  std::string value;
-  for (++pos; pos < line.size(); ++pos) {
-    if (line[pos] == '"') {
-      return value;
-    }
-    if (line[pos] != '\\') {
-      value += line[pos];
-      continue;
-    }
-    if (++pos == line.size() || escapes.find(line[pos]) == std::string::npos) {
-      return "";
-    }
-    value += decoded[escapes.find(line[pos])];
-  }
-  return "";
-}
-
-TEST(ExtractJsonStringsTest, OneWalkReadsWhatASearchPerKeyReads) {
-  // Keys that share first bytes, one that is part of another, an empty one,
-  // repeated keys, keys that also stand as values, and more keys than one
-  // walk over the line takes.
-  const char* keys[] = {"op", "block_name", "block_type", "block",
-                        "k",  "",           "lmc_file",   "request_id",
-                        "x",  "name",       "kk"};
+// One walk reads several keys as separate calls read each, however they
+// repeat, nest or stand as each other's values; stale values are replaced.
+TEST(ExtractJsonStringsTest, OneWalkReadsWhatEachKeyReadsAlone) {
+  const char* keys[] = {"op", "request_id", "block_name", "k", "", "absent"};
   const std::string lines[] = {
-      R"({"op":"is_verified","request_id":"42","lmc_file":"D:\\a.lmc","block_name":"U1","block_type":"RUL"})",
-      R"({"block_type":"x","block_name":"y\"z","op":"k","":"empty","kk":"1"})",
-      R"({"k":"\u0041","k":"ok","x":"\n"})",
-      R"({"op":"first","x":"1","op":"second","x":"2","kk":"3","kk":"4"})",
-      R"({"request_id":"r","block_name":"U1","request_id":"late","block_name":"U2"})",
-      R"("block":"b" "name":"n")",
-      R"({"request_id":"block_name","block_name":"late")",
+      R"({"op":"is_verified","request_id":"block_name","block_name":"U1"})",
+      R"({"k":{"op":"inner","k":"x"},"op":"outer","":"e","request_id":3})",
+      R"({"block_name":"\u0041","block_name":"late","k":"1","k":"2"})",
       "",
   };
   constexpr size_t kCount = sizeof(keys) / sizeof(keys[0]);
@@ -160,7 +141,7 @@ TEST(ExtractJsonStringsTest, OneWalkReadsWhatASearchPerKeyReads) {
     }
     ExtractJsonStrings(line, fields, kCount);
     for (size_t i = 0; i < kCount; ++i) {
-      EXPECT_EQ(values[i], NaiveExtract(line, keys[i]))
+      EXPECT_EQ(values[i], ExtractJsonString(line, keys[i]))
           << "line: " << line << " key: " << keys[i];
     }
   }

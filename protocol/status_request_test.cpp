@@ -40,6 +40,12 @@ TEST(ParseStatusRequestTest, ValidityOfLines) {
       {"block_name unreadable",
        R"({"op":"is_verified","request_id":"1","lmc_file":"a","block_name":"\u0041"})",
        false},
+      {"request_id a number",
+       R"({"op":"is_verified","request_id":1,"lmc_file":"a","block_name":"b"})",
+       false},
+      {"block_name only nested",
+       R"({"op":"is_verified","request_id":"1","lmc_file":"a","meta":{"block_name":"b"}})",
+       false},
       {"plain text", "is_verified 1 a b", false},
       {"empty line", "", false},
   };
@@ -58,6 +64,14 @@ TEST(ParseStatusRequestTest, ReadsFieldsAndOverwritesEveryOne) {
   EXPECT_EQ(request.lmc_file, "a.lmc");
   EXPECT_EQ(request.block_name, "U1");
   EXPECT_EQ(request.block_type, "7");
+
+  // Keys as values and in nested objects are no keys; a number is no string.
+  ASSERT_TRUE(ParseStatusRequest(
+      R"({"op":"is_verified","request_id":"block_name","meta":{"block_name":"X"},"lmc_file":"a.lmc","block_name":"U1","block_type":3})",
+      &request));
+  EXPECT_EQ(request.request_id, "block_name");
+  EXPECT_EQ(request.block_name, "U1");
+  EXPECT_EQ(request.block_type, "");
 
   EXPECT_FALSE(ParseStatusRequest(R"({"lmc_file":"b.lmc"})", &request));
   EXPECT_EQ(request.request_id, "");

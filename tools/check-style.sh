@@ -1,6 +1,7 @@
 #!/bin/sh
-# Fails on formatting drift in any C or C++ file, and on any clang-tidy
-# finding in the product's own code (the configured checks of .clang-tidy).
+# Fails on formatting drift in any C or C++ file, on any clang-tidy finding
+# in the product's own code (the configured checks of .clang-tidy), and on a
+# broken link or a repeated heading in the Markdown files (tools/check-docs.sh).
 # Configures the dev preset for its compile_commands.json when that is
 # missing. Run from the repository root, as root on a fresh Debian.
 set -eu
@@ -21,3 +22,5 @@ git ls-files 'bridge/*.cpp' 'driver/*.cpp' 'platform/*.cpp' 'process/*.cpp' \
   'protocol/*.cpp' 'standin/*.cpp' |
   grep -v -e '_test\.cpp$' -e '_win32' -e '_msvc' |
   xargs clang-tidy -p build/dev --quiet
+
+tools/check-docs.sh

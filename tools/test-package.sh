@@ -26,8 +26,8 @@ probe_line='{"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReus
 
 echo "== Linux: cmake --install, bridge component alone"
 cmake --install build/dev --prefix "$work/bridge-only" --component bridge >/dev/null
-expect "$(cd "$work/bridge-only" && find . -type f | sort | tr '\n' ' ')" \
-  "./bin/status-bridge ./lib/libstandin_cstring.so ./share/doc/status-bridge/ARCHITECTURE.md ./share/doc/status-bridge/CHANGELOG.md ./share/doc/status-bridge/README.md ./share/doc/status-bridge/VERSION "
+expect "$(cd "$work/bridge-only" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" \
+  "./bin/status-bridge ./lib/libstandin_cstring.so ./share/doc/status-bridge/ARCHITECTURE.md ./share/doc/status-bridge/CHANGELOG.md ./share/doc/status-bridge/README.md ./share/doc/status-bridge/VERSION ./share/doc/status-bridge/docs/manual.md ./share/doc/status-bridge/docs/windows.md "
 version=$(sed -n 's/^project(status_bridge VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 expect "$(cat "$work/bridge-only/share/doc/status-bridge/VERSION")" "$version"
 

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "bridge/utf8_to_wide.h"
 #include "bridge/vendor_contract.h"
 #include "platform/platform.h"
 
@@ -121,7 +120,7 @@ TEST(VendorExportNameTest, LoaderResolvesTheNameInBothLibraries) {
     if (*path == '\0') {
       continue;
     }
-    ModuleHandle module = LoadLibraryFromWidePath(Utf8ToWide(path));
+    ModuleHandle module = LoadLibraryFromPath(path);
     ASSERT_NE(module, nullptr) << path;
     EXPECT_NE(FindExport(module, kIsVerifiedReuseBlockExportName), nullptr)
         << path;

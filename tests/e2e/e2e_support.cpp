@@ -73,7 +73,16 @@ std::vector<std::string> BridgeCommand(const std::vector<std::string>& args) {
 }
 
 Environment BridgeEnv(const Environment& env) {
-  Environment full_env = GetTarget().base_env;
+  Environment full_env;
+  for (const auto& base : GetTarget().base_env) {
+    bool replaced = false;
+    for (const auto& entry : env) {
+      replaced = replaced || entry.first == base.first;
+    }
+    if (!replaced) {
+      full_env.push_back(base);
+    }
+  }
   full_env.insert(full_env.end(), env.begin(), env.end());
   return full_env;
 }

@@ -188,6 +188,13 @@ TEST_F(HostileInputTest, TenThousandLinesOfRandomBytes) {
       std::string id = random.Text(1, 40, true);
       std::string lmc_file = random.Text(1, 40, true);
       std::string block_name = random.Text(1, 40, true);
+      if (GetTarget().windows) {
+        // Names that happen to be valid UTF-8 would be converted to the ANSI
+        // code page, or refused; the byte 0xFF, never UTF-8, keeps them as
+        // they are.
+        lmc_file.insert(0, "\xFF");
+        block_name.insert(0, "\xFF");
+      }
       input += Request(id, lmc_file, block_name);
       answers.push_back(SuccessLine(id, block_name, lmc_file, false));
       continue;
@@ -347,13 +354,19 @@ TEST_F(HostileInputTest, KeysRepeatedThousandsOfTimes) {
        R"({"op":"is_verified","request_id":"2","lmc_file":")" + lmc + R"(",)" +
            Repeat(R"("block_name")", kRepeats) + R"(:"U2"})",
        SuccessLine("2", "U2", lmc_, true)},
-      // The first "request_id" is a value; the next colon is the one after
-      // the following "x", whose value is "request_id" again.
+      // Only a member name at the outermost level is a key: the thousands of
+      // values, and the members of the nested objects, are passed over.
       {"the key thousands of times as a value first",
        Repeat(R"({"x":"request_id"},)", kRepeats) +
            R"({"op":"is_verified","request_id":"3","lmc_file":")" + lmc +
            R"(","block_name":"U3"})",
-       SuccessLine("request_id", "U3", lmc_, true)},
+       SuccessLine("3", "U3", lmc_, true)},
+      {"the keys thousands of times in nested objects first",
+       R"({"m":[)" +
+           Repeat(R"({"request_id":"r","block_name":"V"},)", kRepeats) +
+           R"("x"],"op":"is_verified","request_id":"5","lmc_file":")" + lmc +
+           R"(","block_name":"U5"})",
+       SuccessLine("5", "U5", lmc_, true)},
       {"a foreign escape in the first occurrence only",
        R"({"op":"is_verified","request_id":"4","lmc_file":")" + lmc +
            R"(","block_name":"\u0041")" +

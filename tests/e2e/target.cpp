@@ -26,6 +26,12 @@ Target MakeTarget() {
               STATUS_BRIDGE_STANDIN_VENDOR_NO_EXPORT);
   target.vendor_throwing = FromEnv("STATUS_BRIDGE_E2E_VENDOR_THROWING",
                                    target.vendor_library.c_str());
+  target.vendor_with_dependency =
+      FromEnv("STATUS_BRIDGE_E2E_VENDOR_WITH_DEPENDENCY", "");
+  target.vendor_other_bitness =
+      FromEnv("STATUS_BRIDGE_E2E_VENDOR_OTHER_BITNESS", "");
+  target.vendor_failing_init =
+      FromEnv("STATUS_BRIDGE_E2E_VENDOR_FAILING_INIT", "");
   const std::string windows = FromEnv("STATUS_BRIDGE_E2E_WINDOWS", "0");
   target.windows = windows == "1" || windows == "64";
   target.win64 = windows == "64";

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@ constexpr char kRules[] =
     "throw-class U3\n"
     "crash U5\n"
     "verified-2 U6\n"
-    "verified \xE5\x9D\x97-1\n";  // 块-1
+    "verified Bl\366ck\n";  // Blöck in code page 1252
 
 class WindowsTest : public ::testing::Test {
  protected:
@@ -203,25 +204,101 @@ TEST_F(WindowsTest, BackslashSddHomeForms) {
 
 // Through the MSVC-ABI export: the block-name string built in the argument
 // slot and the LMC-file string by reference arrive intact (the stand-in logs
-// what it received), whatever their length or bytes.
+// what it received), whatever their length, and in the ANSI code page.
 TEST_F(MsvcAbiVendorTest, ExportReceivesTheStringsIntact) {
   const std::string log = dir_.Path("calls.log");
   const std::string long_name(5000, 'L');
-  const std::string chinese = "\xE5\x9D\x97-1";  // 块-1
+  const std::string latin = "Bl\303\266ck";  // Blöck
   Environment env = VendorEnv();
   env.emplace_back(kVendorLog, TargetPath(log));
   RunResult run = RunBridge({"--server"}, env,
-                            Request("a", lmc_, chinese, "RUL") +
+                            Request("a", lmc_, latin, "RUL") +
                                 Request("b", lmc_, long_name, "7") +
                                 Request("c", lmc_, "U6", "-3"));
-  EXPECT_EQ(run.out, Lines({SuccessLine("a", chinese, lmc_, true),
+  EXPECT_EQ(run.out, Lines({SuccessLine("a", latin, lmc_, true),
                             SuccessLine("b", long_name, lmc_, false),
                             // A C++ bool cannot carry the byte 2: true.
                             SuccessLine("c", "U6", lmc_, true)}));
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(ReadFile(log), "name=%E5%9D%97-1 type=1 lmc=" + lmc_ + "\n" +
+  EXPECT_EQ(ReadFile(log), "name=Bl%F6ck type=1 lmc=" + lmc_ + "\n" +
                                "name=" + long_name + " type=7 lmc=" + lmc_ +
                                "\n" + "name=U6 type=-3 lmc=" + lmc_ + "\n");
+}
+
+// `text` as the stand-in vendor logs it: bytes outside '!'..'~', and '%',
+// as %XX.
+std::string AsLogged(const std::string& text) {
+  std::string logged;
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < '!' || byte > '~' || byte == '%') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof(escaped), "%%%02X", byte);
+      logged += escaped;
+    } else {
+      logged.push_back(c);
+    }
+  }
+  return logged;
+}
+
+// The LMC file's name and the block name reach the vendor in the ANSI code
+// page, which Wine takes from LC_ALL: 1252 under C.UTF-8, 936 under
+// zh_CN.UTF-8. The answer echoes the request's own UTF-8. Bytes that are no
+// UTF-8 pass as they are; a name that the code page cannot hold, a best-fit
+// look-alike included, is refused without a call, and the server goes on.
+TEST_F(WindowsTest, NamesReachTheVendorInTheAnsiCodePage) {
+  // Octal escapes, which end after three digits, keep each literal whole.
+  const std::string latin = "Bl\303\266ck";   // Blöck
+  const std::string latin_1252 = "Bl\366ck";  // Blöck in code page 1252
+  const std::string kuai = "\345\235\2271";   // 块1
+  const std::string a_macron = "\304\201";    // ā: "a" by best fit
+  // The files' names on the host are UTF-8; their rules are in the code page.
+  const std::string latin_lmc =
+      TargetPath(dir_.Write("\303\234ber.lmc", "verified Bl\366ck\n"));
+  // Wine spells a host file name in the host's locale, which may not be
+  // installed for zh_CN, so the file read under code page 936 has an ASCII
+  // name; a Chinese file name still names it in the refused request.
+  const std::string chinese_lmc = TargetPath(dir_.Path("\345\235\227.lmc"));
+  const std::string gbk_lmc =
+      TargetPath(dir_.Write("gbk.lmc", "verified \277\3511\n"));
+  // The files' names as the vendor receives them.
+  const std::string latin_lmc_1252 =
+      AsLogged(latin_lmc.substr(0, latin_lmc.size() - 9) + "\334ber.lmc");
+  const std::string refused = ErrorLine(kUnrepresentable);
+  struct Case {
+    const char* locale;
+    std::string input;
+    std::string out;
+    std::string logged;
+  } cases[] = {
+      {"C.UTF-8",
+       Request("1", latin_lmc, latin) + Request("2", latin_lmc, kuai) +
+           Request("3", latin_lmc, a_macron) + Request("4", chinese_lmc, "U1") +
+           Request("5", latin_lmc, latin_1252),
+       Lines({SuccessLine("1", latin, latin_lmc, true), refused, refused,
+              refused, SuccessLine("5", latin_1252, latin_lmc, true)}),
+       "name=Bl%F6ck type=0 lmc=" + latin_lmc_1252 + "\n" +
+           "name=Bl%F6ck type=0 lmc=" + latin_lmc_1252 + "\n"},
+      {"zh_CN.UTF-8",
+       Request("1", gbk_lmc, kuai) + Request("2", latin_lmc, latin),
+       Lines({SuccessLine("1", kuai, gbk_lmc, true), refused}),
+       "name=%BF%E91 type=0 lmc=" + gbk_lmc + "\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string log = dir_.Path(std::string(c.locale) + ".log");
+    Environment env = VendorEnv();
+    env.emplace_back(kVendorLog, TargetPath(log));
+    env.emplace_back("LC_ALL", c.locale);
+    RunResult run = RunBridge({"--server"}, env, c.input);
+    EXPECT_EQ(run.out, c.out) << c.locale;
+    EXPECT_EQ(run.exit_code, 0) << c.locale;
+    EXPECT_EQ(ReadFile(log), c.logged) << c.locale;
+  }
+  // One-shot: the refusal is the run's answer, and the run ends with 0.
+  RunResult run = RunBridge({}, VendorEnv(), Request("1", latin_lmc, kuai));
+  EXPECT_EQ(run.out, Lines({refused}));
+  EXPECT_EQ(run.exit_code, 0);
 }
 
 // Any non-zero result byte reads as verified: the mingw stand-in returns 2.
