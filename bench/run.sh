@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark: the bridge's release build, with a null vendor library,
 # measured with standard tools against floor programs measured in the same
-# run. Prints four sections with their targets and PASS/FAIL:
+# run. Prints five sections with their targets and PASS/FAIL:
 #   1. server: 200,000 typical requests through --server (hyperfine), against
 #      the contract floor (target <= 1.5 x) and the I/O floor (no target);
 #   2. one-shot: 300 runs (hyperfine), against the I/O floor (<= 1.10 x);
@@ -9,7 +9,9 @@
 #      own (hyperfine): time per MiB within 1.5 x across the sizes; peak
 #      resident memory (GNU time's %M) at most 5 x the line plus a base;
 #   4. instructions per server request (callgrind): 10,000 requests minus
-#      none, against a regression budget.
+#      none, against a regression budget;
+#   5. the Python client: a batch through query_many() against as many
+#      query() calls (bench/client_batch.py): target >= 5 x the rate.
 # Section 1 also times the server of an earlier revision, built from the
 # repository's history, on the same requests: the bridge may take at most
 # 1.15 x its time. Without that revision (a shallow clone) this is skipped.
@@ -309,6 +311,19 @@ echo "  bridge $b, contract floor $c, I/O floor $f instructions a request"
 # microsecond, and within the time of the earlier revision above. Raise it
 # only for a change that is worth its instructions.
 verdict "instructions per server request" "$b" "<= 10200" "$b <= 10200"
+
+echo
+echo "5. Python client: 20,000 typical requests as one query_many() batch against"
+echo "   20,000 query() calls, each on a bridge of its own (and the batch on a pool"
+echo "   of two), answers checked. Medians of 3 rounds, taking turns."
+# The interpreter itself, not a launcher that needs the caller's environment.
+python=$(python3 -c 'import sys; print(sys.executable)')
+"${clean[@]}" "$python" "$root/bench/client_batch.py" "$bridge" \
+  20000 3 >"$work/client_batch.out" || fail "bench/client_batch.py failed"
+grep -v '^ratio ' "$work/client_batch.out"
+ratio=$(awk '/^ratio / { print $2 }' "$work/client_batch.out")
+verdict "client, query_many() / query() rate" "$(calc '%.2f x' "$ratio")" \
+  ">= 5 x" "$ratio >= 5"
 
 echo
 echo "Summary"

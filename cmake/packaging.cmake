@@ -7,7 +7,7 @@
 # Component "standins": the stand-in vendor libraries and a sample LMC file,
 # for testing a flow without the vendor tool.
 # Component "client": the Python client as a source tree that
-# `pip install <folder>` installs.
+# `pip install <folder>` installs, and its wheel.
 #
 # Linux:   bin/status-bridge, lib/libstandin_cstring.so,
 #          lib/status-bridge/standin/<variant>/LMCDLL70.dll,
@@ -109,11 +109,51 @@ if(NOT MSVC)
     COMPONENT standins)
 endif()
 
-install(FILES clients/python/pyproject.toml DESTINATION ${client_dir}
-  COMPONENT client)
-install(FILES clients/python/status_bridge_client/__init__.py
-  clients/python/status_bridge_client/py.typed
+set(client_modules __init__ client errors pool process wire)
+list(TRANSFORM client_modules PREPEND
+  ${PROJECT_SOURCE_DIR}/clients/python/status_bridge_client/)
+list(TRANSFORM client_modules APPEND .py)
+install(FILES clients/python/pyproject.toml clients/python/README.md
+  DESTINATION ${client_dir} COMPONENT client)
+install(FILES ${client_modules} clients/python/status_bridge_client/py.typed
   DESTINATION ${client_dir}/status_bridge_client COMPONENT client)
+
+# The client's wheel, beside its source, made by flit_core (on Debian, from
+# the flit package), which writes nothing into the source folder. Any
+# python3 that imports flit_core will do; STATUS_BRIDGE_WHEEL_PYTHON names
+# one.
+set(STATUS_BRIDGE_WHEEL_PYTHON "" CACHE STRING
+  "Python with flit_core, to build the Python client's wheel")
+if(NOT STATUS_BRIDGE_WHEEL_PYTHON)
+  foreach(candidate python3 /usr/bin/python3)
+    execute_process(COMMAND ${candidate} -c "import flit_core.wheel"
+      RESULT_VARIABLE no_flit OUTPUT_QUIET ERROR_QUIET)
+    if(no_flit EQUAL 0)
+      set(STATUS_BRIDGE_WHEEL_PYTHON ${candidate} CACHE STRING
+        "Python with flit_core, to build the Python client's wheel" FORCE)
+      break()
+    endif()
+  endforeach()
+endif()
+if(STATUS_BRIDGE_WHEEL_PYTHON)
+  file(STRINGS clients/python/status_bridge_client/__init__.py client_version
+    REGEX "^__version__ = ")
+  string(REGEX REPLACE "^__version__ = \"(.*)\"$" "\\1" client_version
+    "${client_version}")
+  set(client_wheel ${PROJECT_BINARY_DIR}/clients/python/status_bridge_client-${client_version}-py3-none-any.whl)
+  add_custom_command(OUTPUT ${client_wheel}
+    COMMAND ${STATUS_BRIDGE_WHEEL_PYTHON} -m flit_core.wheel
+      --outdir ${PROJECT_BINARY_DIR}/clients/python
+      ${PROJECT_SOURCE_DIR}/clients/python
+    DEPENDS ${client_modules} clients/python/pyproject.toml
+      clients/python/README.md
+    COMMENT "Building the Python client's wheel" VERBATIM)
+  add_custom_target(python_client_wheel ALL DEPENDS ${client_wheel})
+  install(FILES ${client_wheel} DESTINATION ${client_dir} COMPONENT client)
+else()
+  message(WARNING "No python3 imports flit_core (Debian: the flit package): "
+    "the Python client's wheel is not built")
+endif()
 
 if(WIN32)
   set(CPACK_PACKAGE_NAME status-bridge)

@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-packages.sh cmake ninja-build g++ libgtest-dev python3 \
-  python3-venv python3-wheel-whl
+  python3-venv flit mypy
 
 echo "== Linux: unit, end-to-end and Python client tests (and its install)"
 cmake --preset dev
