@@ -1,8 +1,5 @@
 #include "bridge/status_library.h"
 
-#include <cstdlib>
-#include <cstring>
-
 #include "bridge/library_path.h"
 #include "process/exit_codes.h"
 #include "process/trace.h"
@@ -14,8 +11,7 @@ namespace status_bridge {
 namespace {
 
 bool PrivateCallAllowed() {
-  const char* value = std::getenv(kAllowPrivateVariable);
-  return value != nullptr && std::strcmp(value, "1") == 0;
+  return ReadPathVariable(kAllowPrivateVariable) == "1";
 }
 
 }  // namespace

@@ -49,14 +49,17 @@ void AnswerStatusRequest(const StatusRequest& request,
     {
       VendorCString block_name(ansi_block_name.c_str());
       VendorCString lmc_file(ansi_lmc_file.c_str());
+      // The vendor strings hold their own copies: a long name is not held
+      // once more during the call.
+      std::string().swap(ansi_block_name);
+      std::string().swap(ansi_lmc_file);
       Trace("calling-status-function");
       std::int32_t block_type = MapBlockType(request.block_type);
       verified = CallIsVerifiedReuseBlock(fn, block_name, block_type, lmc_file);
       Trace("status-function-returned");
     }
     Trace("cstring-scope-ended");
-    WriteSuccessLine(request.request_id, request.block_name, request.lmc_file,
-                     verified);
+    WriteSuccessLine(request, verified);
   } catch (...) {
     WriteErrorLine(kVendorExceptionMessage);
   }

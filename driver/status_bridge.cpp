@@ -6,11 +6,13 @@
 
 #include "bridge/status_library.h"
 #include "bridge/status_query.h"
+#include "diagnose/diagnose.h"
 #include "driver/server_loop.h"
 #include "process/exit_codes.h"
 #include "process/line_reader.h"
 #include "protocol/answer_lines.h"
 #include "protocol/extract_json_string.h"
+#include "protocol/status_request.h"
 
 namespace status_bridge {
 
@@ -19,13 +21,15 @@ int RunCodecSelfTest() {
   if (!ReadRequestLine(&line)) {
     return kExitNoRequest;
   }
-  std::string request_id = ExtractJsonString(line, "request_id");
-  std::string lmc_file = ExtractJsonString(line, "lmc_file");
-  std::string block_name = ExtractJsonString(line, "block_name");
-  if (request_id.empty() || lmc_file.empty() || block_name.empty()) {
+  StatusRequest request;
+  request.request_id = ExtractJsonString(line, "request_id");
+  request.lmc_file = ExtractJsonString(line, "lmc_file");
+  request.block_name = ExtractJsonString(line, "block_name");
+  if (request.request_id.empty() || request.lmc_file.empty() ||
+      request.block_name.empty()) {
     return kExitInvalidRequest;
   }
-  WriteEchoLine(request_id, lmc_file, block_name);
+  WriteEchoLine(request);
   return kExitOk;
 }
 
@@ -33,6 +37,9 @@ int RunStatusBridge(int argc, const char* const* argv) {
   const char* mode = argc >= 2 ? argv[1] : "";
   if (std::strcmp(mode, "--codec-test") == 0) {
     return RunCodecSelfTest();
+  }
+  if (std::strcmp(mode, "--diagnose") == 0) {
+    return RunDiagnosis();
   }
   bool probe = std::strcmp(mode, "--probe-only") == 0;
   bool server = std::strcmp(mode, "--server") == 0;

@@ -158,10 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   for (bool verified : {false, true}) {
-    std::string written = Capture([&] {
-      status_bridge::WriteSuccessLine(request.request_id, request.block_name,
-                                      request.lmc_file, verified);
-    });
+    std::string written =
+        Capture([&] { status_bridge::WriteSuccessLine(request, verified); });
     CheckAnswer(written,
                 {{"ok", "true"},
                  {"request_id", request.request_id},
@@ -172,10 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  {"raw_status", verified ? "1" : "0"}},
                 "the success line does not hold the request's values");
   }
-  std::string echo = Capture([&] {
-    status_bridge::WriteEchoLine(request.request_id, request.lmc_file,
-                                 request.block_name);
-  });
+  std::string echo = Capture([&] { status_bridge::WriteEchoLine(request); });
   CheckAnswer(echo,
               {{"request_id", request.request_id},
                {"lmc_file", request.lmc_file},

@@ -80,3 +80,32 @@ size_t ReadStandardInput(char* buffer, size_t capacity);
 size_t WriteStandardStream(int descriptor, const char* data, size_t size);
 
 }  // namespace status_bridge
+
+// What the diagnosis (--diagnose) asks of the system.
+namespace status_bridge {
+
+// Why the last LoadLibraryFromPath failed, read at once after it: the
+// system's error code and its text in UTF-8 (GetLastError and FormatMessageW
+// on Windows; on POSIX the code is 0 and the text is dlerror's).
+struct LoadFailure {
+  unsigned code = 0;
+  std::string text;
+};
+LoadFailure LastLoadFailure();
+
+// The file from which the loaded `module` came, in UTF-8; empty when unknown.
+std::string ModuleFilePath(ModuleHandle module);
+
+// The running program's own file, in UTF-8, where the diagnosis reads the
+// runtime DLLs it imports (Windows); empty elsewhere.
+std::string ProgramFilePath();
+
+// The number of the ANSI code page, in which the vendor reads its strings,
+// and its name in `name`. POSIX builds count as UTF-8 (65001).
+unsigned AnsiCodePage(std::string* name);
+
+// Where the platform looks for a library given by bare name, and for the
+// libraries that a library needs, for a person to read.
+extern const char kLibrarySearchOrder[];
+
+}  // namespace status_bridge

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <link.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -103,6 +104,33 @@ size_t WriteStandardStream(int descriptor, const char* data, size_t size) {
     }
   }
   return done;
+}
+
+const char kLibrarySearchOrder[] =
+    "LD_LIBRARY_PATH, the RUNPATH of the program or library that needs it, "
+    "the loader cache (/etc/ld.so.cache), then /lib and /usr/lib";
+
+LoadFailure LastLoadFailure() {
+  const char* text = dlerror();
+  LoadFailure failure;
+  failure.text = text == nullptr ? "" : text;
+  return failure;
+}
+
+std::string ModuleFilePath(ModuleHandle module) {
+  link_map* map = nullptr;
+  if (module == nullptr || dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 ||
+      map == nullptr || map->l_name == nullptr) {
+    return std::string();
+  }
+  return map->l_name;
+}
+
+std::string ProgramFilePath() { return std::string(); }
+
+unsigned AnsiCodePage(std::string* name) {
+  *name = "UTF-8";
+  return 65001;
 }
 
 }  // namespace status_bridge

@@ -47,6 +47,23 @@ static_assert(WER_FAULT_REPORTING_NO_UI == kWerFaultReportingNoUi,
               "the SDK's value");
 #endif
 
+// `wide` in UTF-8; empty when it is empty or cannot be converted.
+std::string WideToUtf8(const std::wstring& wide) {
+  if (wide.empty()) {
+    return std::string();
+  }
+  int wide_length = static_cast<int>(wide.size());
+  int byte_count = WideCharToMultiByte(
+      kUtf8CodePage, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+  if (byte_count <= 0) {
+    return std::string();
+  }
+  std::string bytes(static_cast<size_t>(byte_count), '\0');
+  WideCharToMultiByte(kUtf8CodePage, 0, wide.data(), wide_length, &bytes[0],
+                      byte_count, nullptr, nullptr);
+  return bytes;
+}
+
 }  // namespace
 
 void PrepareProcess() {
@@ -84,30 +101,21 @@ std::string ReadPathVariable(const char* name) {
   // the UCRT builds its wide copy from that environment, but msvcrt.dll, the
   // runtime the mingw build links, builds it from the narrow one, in which
   // the non-ASCII characters are already lost.
-  std::wstring wide_name(name, name + std::strlen(name));  // Names are ASCII.
+  //
+  // The names are short ASCII constants, widened on the stack, so that a
+  // short value (the switches' "1") is read without allocating.
+  wchar_t wide_name[64] = {};
+  std::copy_n(name, std::min<size_t>(std::strlen(name), 63), wide_name);
   std::wstring value;
-  DWORD size = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+  DWORD size = GetEnvironmentVariableW(wide_name, nullptr, 0);
   // The value can change between the two calls only through another thread,
   // which the bridge does not have; should it grow, the value reads as unset.
   if (size > 1) {
     value.resize(size);
-    DWORD length = GetEnvironmentVariableW(wide_name.c_str(), &value[0], size);
+    DWORD length = GetEnvironmentVariableW(wide_name, &value[0], size);
     value.resize(length < size ? length : 0);
   }
-  if (value.empty()) {
-    return std::string();
-  }
-  int wide_length = static_cast<int>(value.size());
-  int byte_count =
-      WideCharToMultiByte(kUtf8CodePage, 0, value.data(), wide_length, nullptr,
-                          0, nullptr, nullptr);
-  if (byte_count <= 0) {
-    return std::string();
-  }
-  std::string bytes(static_cast<size_t>(byte_count), '\0');
-  WideCharToMultiByte(kUtf8CodePage, 0, value.data(), wide_length, &bytes[0],
-                      byte_count, nullptr, nullptr);
-  return bytes;
+  return WideToUtf8(value);
 }
 
 bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi) {
@@ -194,6 +202,57 @@ size_t WriteStandardStream(int descriptor, const char* data, size_t size) {
     done += static_cast<size_t>(written);
   }
   return done;
+}
+
+const char kLibrarySearchOrder[] =
+    "the program's folder, the system folder, the Windows folder, the current "
+    "folder, then the folders on PATH (never the folder of the library that "
+    "needs it)";
+
+LoadFailure LastLoadFailure() {
+  LoadFailure failure;
+  failure.code = GetLastError();
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, failure.code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  if (text != nullptr) {
+    std::wstring wide(text, length);
+    LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' ||
+                             wide.back() == L' ')) {
+      wide.pop_back();
+    }
+    failure.text = WideToUtf8(wide);
+  }
+  return failure;
+}
+
+std::string ModuleFilePath(ModuleHandle module) {
+  std::wstring path(32768, L'\0');  // The longest path Windows allows.
+  DWORD length = GetModuleFileNameW(static_cast<HMODULE>(module), &path[0],
+                                    static_cast<DWORD>(path.size()));
+  path.resize(length < path.size() ? length : 0);
+  return WideToUtf8(path);
+}
+
+std::string ProgramFilePath() { return ModuleFilePath(nullptr); }
+
+unsigned AnsiCodePage(std::string* name) {
+  // CodePageName reads "1252  (ANSI - Latin I)": the name is the part in
+  // parentheses.
+  CPINFOEXW info = {};
+  name->clear();
+  if (GetCPInfoExW(CP_ACP, 0, &info)) {
+    std::wstring full(info.CodePageName);
+    std::wstring::size_type open = full.find(L'(');
+    std::wstring::size_type close = full.rfind(L')');
+    *name = open != std::wstring::npos && close > open
+                ? WideToUtf8(full.substr(open + 1, close - open - 1))
+                : WideToUtf8(full);
+  }
+  return GetACP();
 }
 
 }  // namespace status_bridge

@@ -5,7 +5,8 @@ namespace status_bridge {
 
 // The run ended as intended (echo, probe, answered request, end of input).
 inline constexpr int kExitOk = 0;
-// The vendor library could not be loaded.
+// The vendor library could not be loaded, or MFC, in which it runs, could
+// not be initialised.
 inline constexpr int kExitLoadFailed = 2;
 // The vendor library lacks the status export.
 inline constexpr int kExitExportMissing = 3;

@@ -1,19 +1,19 @@
 #include "process/trace.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
+
+#include "platform/platform.h"
 
 namespace status_bridge {
 
 void Trace(const char* event) {
-  const char* value = std::getenv(kTraceVariable);
-  if (value == nullptr || std::strcmp(value, "1") != 0) {
+  if (ReadPathVariable(kTraceVariable) != "1") {
     return;
   }
-  // Composed on the stack so that tracing allocates nothing; every event is
-  // a short fixed word.
+  // Composed on the stack so that tracing allocates nothing (the value "1"
+  // fits in the string itself); every event is a short fixed word.
   static constexpr char kPrefix[] = "[status-bridge] ";
   char line[96];
   size_t prefix_length = sizeof(kPrefix) - 1;

@@ -4,8 +4,6 @@
 #include <iostream>
 #include <streambuf>
 
-#include "protocol/escape_json.h"
-
 namespace status_bridge {
 
 namespace {
@@ -44,10 +42,35 @@ void Put(const char* data, size_t size) {
 // Adds the NUL-terminated `text`.
 void Put(const char* text) { Put(text, std::strlen(text)); }
 
-// Adds the escaped form of `text`.
+// The JSON escape of `byte`, or null when the byte is kept as it is: only LF,
+// CR, the double quote and the backslash could break a line or a string.
+const char* EscapeOf(char byte) {
+  switch (byte) {
+    case '\n':
+      return "\\n";
+    case '\r':
+      return "\\r";
+    case '"':
+      return "\\\"";
+    case '\\':
+      return "\\\\";
+    default:
+      return nullptr;
+  }
+}
+
+// Adds `text` escaped: runs of kept bytes whole, each escaped byte as its
+// two-byte escape. Every other byte, NUL and non-ASCII included, is kept.
 void PutEscaped(const std::string& text) {
-  ForEachEscapedPiece(text,
-                      [](const char* data, size_t size) { Put(data, size); });
+  size_t run = 0;  // The first byte not yet added.
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (const char* escape = EscapeOf(text[i])) {
+      Put(text.data() + run, i - run);
+      Put(escape, 2);
+      run = i + 1;
+    }
+  }
+  Put(text.data() + run, text.size() - run);
 }
 
 // Ends the line with LF, writes it and flushes.
@@ -66,29 +89,26 @@ void WriteErrorLine(const std::string& message) {
   EndLine();
 }
 
-void WriteSuccessLine(const std::string& request_id,
-                      const std::string& block_name,
-                      const std::string& lmc_file, bool verified) {
+void WriteSuccessLine(const StatusRequest& request, bool verified) {
   Put("{\"ok\":true,\"request_id\":\"");
-  PutEscaped(request_id);
+  PutEscaped(request.request_id);
   Put("\",\"block_name\":\"");
-  PutEscaped(block_name);
+  PutEscaped(request.block_name);
   Put("\",\"lmc_file\":\"");
-  PutEscaped(lmc_file);
+  PutEscaped(request.lmc_file);
   Put(verified ? "\",\"status\":\"READY\"" : "\",\"status\":\"PENDING\"");
   Put(verified ? ",\"source\":\"IsVerifiedReuseBlock\",\"raw_status\":1}"
                : ",\"source\":\"IsVerifiedReuseBlock\",\"raw_status\":0}");
   EndLine();
 }
 
-void WriteEchoLine(const std::string& request_id, const std::string& lmc_file,
-                   const std::string& block_name) {
+void WriteEchoLine(const StatusRequest& request) {
   Put("{\"request_id\":\"");
-  PutEscaped(request_id);
+  PutEscaped(request.request_id);
   Put("\",\"lmc_file\":\"");
-  PutEscaped(lmc_file);
+  PutEscaped(request.lmc_file);
   Put("\",\"block_name\":\"");
-  PutEscaped(block_name);
+  PutEscaped(request.block_name);
   Put("\"}");
   EndLine();
 }

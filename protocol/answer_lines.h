@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "protocol/status_request.h"
+
 namespace status_bridge {
 
 // Each writer below hands one whole answer line, ended by LF, to standard
@@ -12,14 +14,13 @@ namespace status_bridge {
 // Writes {"ok":false,"error":"<message>"}.
 void WriteErrorLine(const std::string& message);
 
-// Writes the answer for a request whose status call returned `verified`.
-void WriteSuccessLine(const std::string& request_id,
-                      const std::string& block_name,
-                      const std::string& lmc_file, bool verified);
+// Writes the answer to `request`, whose status call returned `verified`. It
+// echoes the request's own bytes.
+void WriteSuccessLine(const StatusRequest& request, bool verified);
 
-// Writes the codec self-test's echo of three request fields.
-void WriteEchoLine(const std::string& request_id, const std::string& lmc_file,
-                   const std::string& block_name);
+// Writes the codec self-test's echo of the request's id, LMC file and block
+// name.
+void WriteEchoLine(const StatusRequest& request);
 
 // Writes the probe mode's fixed answer.
 void WriteProbeLine();

@@ -27,7 +27,7 @@ TEST(AnswerLinesTest, SuccessLineForBothResults) {
   };
   for (const Case& c : cases) {
     CapturedStreams streams;
-    WriteSuccessLine("42", "U1", "D:\\lib\\a.lmc", c.verified);
+    WriteSuccessLine({"42", "D:\\lib\\a.lmc", "U1", "RUL"}, c.verified);
     EXPECT_EQ(streams.out(), c.line);
     EXPECT_EQ(streams.err(), "");
   }
@@ -35,7 +35,7 @@ TEST(AnswerLinesTest, SuccessLineForBothResults) {
 
 TEST(AnswerLinesTest, VariablePiecesAreEscapedAndKeepNul) {
   CapturedStreams streams;
-  WriteSuccessLine("r\n1", "a\0\"b"s, "x\r", true);
+  WriteSuccessLine({"r\n1", "x\r", "a\0\"b"s, ""}, true);
   EXPECT_EQ(streams.out(),
             "{\"ok\":true,\"request_id\":\"r\\n1\",\"block_name\":\"a\0\\\"b\","
             "\"lmc_file\":\"x\\r\",\"status\":\"READY\",\"source\":"
@@ -52,6 +52,12 @@ TEST(AnswerLinesTest, ErrorLines) {
        "{\"ok\":false,\"error\":\"无法加载 LMCDLL70.dll: "
        "C:\\\\x\\\\LMCDLL70.dll\"}\n"},
       {"", "{\"ok\":false,\"error\":\"\"}\n"},
+      // Exactly LF, CR, quote and backslash are escaped; every other byte,
+      // control bytes, DEL, NUL and bytes that are no UTF-8 included, stays.
+      {"\r\n\"\\end\\", R"({"ok":false,"error":"\r\n\"\\end\\"})"
+                        "\n"},
+      {"\t\b\f\x01\x1f\x7f\xff\xc3(a\0b"s,
+       "{\"ok\":false,\"error\":\"\t\b\f\x01\x1f\x7f\xff\xc3(a\0b\"}\n"s},
   };
   for (const Case& c : cases) {
     CapturedStreams streams;
@@ -62,7 +68,7 @@ TEST(AnswerLinesTest, ErrorLines) {
 
 TEST(AnswerLinesTest, EchoLineHasLmcFileBeforeBlockName) {
   CapturedStreams streams;
-  WriteEchoLine("42", "D:\\lib\\a.lmc", "U\t1");
+  WriteEchoLine({"42", "D:\\lib\\a.lmc", "U\t1", ""});
   EXPECT_EQ(streams.out(),
             "{\"request_id\":\"42\",\"lmc_file\":\"D:\\\\lib\\\\a.lmc\","
             "\"block_name\":\"U\t1\"}\n");

@@ -1,5 +1,6 @@
 #include "protocol/extract_json_string.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace status_bridge {
@@ -74,19 +75,24 @@ void DecodeValueAfter(const std::string& line, size_t from,
     return;
   }
   // The decoded value is never longer than its text, so one reservation
-  // holds it, and a long value is not grown by doubling.
+  // holds it, and a long value is not grown by doubling. The bytes between
+  // escapes are copied a run at a time.
   value->reserve(close - open - 1);
-  for (size_t pos = open + 1; pos < close; ++pos) {
-    if (line[pos] != '\\') {
-      value->push_back(line[pos]);
-      continue;
+  const char* pos = line.data() + open + 1;
+  const char* end = line.data() + close;
+  for (;;) {
+    const char* backslash = std::find(pos, end, '\\');
+    value->append(pos, backslash);
+    if (backslash == end) {
+      return;
     }
-    int decoded = DecodeEscape(line[++pos]);
+    int decoded = DecodeEscape(backslash[1]);
     if (decoded < 0) {
       value->clear();
       return;
     }
     value->push_back(static_cast<char>(decoded));
+    pos = backslash + 2;
   }
 }
 

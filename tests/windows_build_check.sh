@@ -9,7 +9,9 @@
 #   133-byte decorated name that the program passes to GetProcAddress;
 # - the program imports the loader functions it calls;
 # - every DLL that the program or a DLL beside it needs is one of Windows'
-#   own or lies beside it (the mingw runtime, the string runtime).
+#   own or lies beside it (the mingw runtime, the string runtime);
+# - the program embeds its application manifest: asInvoker, Windows 7 to 11,
+#   and no activeCodePage.
 set -eu
 
 readobj=$1
@@ -79,9 +81,21 @@ for module in "$program" "$folder"/*.dll; do
   done
 done
 
+"$readobj" --coff-resources "$program" | grep -q 'Type: MANIFEST (ID 24)' ||
+  fail "the program has no manifest resource"
+for text in 'level="asInvoker"' 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
+    4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 \
+    8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+  grep -aqF "$text" "$program" || fail "the program's manifest lacks $text"
+done
+if grep -aqF "<activeCodePage" "$program"; then
+  fail "the program's manifest sets activeCodePage"
+fi
+
 if [ "$status" -eq 0 ]; then
   echo "PE32 i386 console program; imports LoadLibraryW, GetProcAddress," \
     "FreeLibrary, MultiByteToWideChar, SetErrorMode; the MSVC-ABI stand-in" \
-    "exports exactly the 133-byte name the program looks up; beside it:$beside"
+    "exports exactly the 133-byte name the program looks up; manifest" \
+    "embedded; beside it:$beside"
 fi
 exit "$status"

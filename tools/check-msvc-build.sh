@@ -1,13 +1,14 @@
 #!/bin/sh
-# Checks the MSVC branch of bridge/vendor_contract.h, which no machine here can
-# build with MSVC: clang compiles bridge/vendor_contract_msvc_check.cpp as MSVC
-# would for the production build (32-bit x86, shared MFC runtime, release,
-# multi-byte) against the MFC mock in standin/mfc_mock, and llvm-nm reads the
-# object. Nothing is linked and nothing is run but a native helper that prints
-# the contract's export name. Also checks that the contract header itself
-# refuses the builds that would link another MFC runtime. Run from anywhere,
-# as root on a fresh Debian; it installs what it needs. Output in
-# build/msvc-check.
+# Checks the MSVC branch of bridge/vendor_contract.h and the program's MFC
+# start (driver/mfc_app_msvc.cpp), which no machine here can build with MSVC:
+# clang compiles bridge/vendor_contract_msvc_check.cpp and the MFC start as
+# MSVC would for the production build (32-bit x86, shared MFC runtime,
+# release, multi-byte) against the MFC mock in standin/mfc_mock, and llvm-nm
+# reads the objects. Nothing is linked and nothing is run but a native helper
+# that prints the contract's export name. Also checks that the contract
+# header itself refuses the builds that would link another MFC runtime. Run
+# from anywhere, as root on a fresh Debian; it installs what it needs. Output
+# in build/msvc-check.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -96,6 +97,26 @@ else
   fail "the production configuration does not compile"
 fi
 
+echo "== The program's MFC start compiles"
+# driver/mfc_app_msvc.cpp itself, as the production build compiles it: the
+# application object is constructed, AfxWinInit is called, and the multi-byte
+# build asks for the narrow GetModuleHandle and GetCommandLine.
+app=driver/mfc_app_msvc.cpp
+# shellcheck disable=SC2086
+if $clang $flags $release -c "$app" -o "$out/mfc_app.obj" 2>"$out/mfc_app.log"; then
+  symbols=$($nm "$out/mfc_app.obj")
+  for symbol in "U ??0CWinApp@@" "U ?AfxWinInit@@" \
+    "U __imp__GetModuleHandleA@4" "U __imp__GetCommandLineA@0" \
+    "T ?InitializeMfc@status_bridge@@YA_NXZ"; do
+    if ! printf '%s\n' "$symbols" | grep -qF "$symbol"; then
+      fail "the MFC start lacks $symbol"
+    fi
+  done
+else
+  cat "$out/mfc_app.log"
+  fail "the MFC start does not compile"
+fi
+
 # refused <what> <extra flags> <text the contract header's own error holds>
 refused() {
   what=$1
@@ -162,4 +183,5 @@ if [ "$failures" -ne 0 ]; then
   echo "MSVC-mode check: $failures failure(s)"
   exit 1
 fi
-echo "MSVC-mode check: passed (the contract's MSVC branch, against the MFC mock)"
+echo "MSVC-mode check: passed (the contract's MSVC branch and the MFC start," \
+  "against the MFC mock)"

@@ -1,10 +1,11 @@
 #!/bin/sh
 # Fails on formatting drift in any C or C++ file, on any clang-tidy finding
 # in the product's own code (the configured checks of .clang-tidy), and on a
-# GitHub workflow that breaks the workflow schema. Configures the dev preset
-# for its compile_commands.json when that is missing. Run from the repository
-# root, as root on a fresh Debian; the workflow check fetches its validator
-# from the npm registry.
+# broken link or a repeated heading in the Markdown files (tools/check-docs.sh),
+# and on a GitHub workflow that breaks the workflow schema. Configures the dev
+# preset for its compile_commands.json when that is missing. Run from the
+# repository root, as root on a fresh Debian; the workflow check fetches its
+# validator from the npm registry.
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-packages.sh clang-format clang-tidy cmake ninja-build g++ \
@@ -28,6 +29,8 @@ git ls-files 'bridge/*.cpp' 'driver/*.cpp' 'platform/*.cpp' 'process/*.cpp' \
   'protocol/*.cpp' 'standin/*.cpp' |
   grep -v -e '_test\.cpp$' -e '_win32' -e '_msvc' -e '_mfc' |
   xargs clang-tidy -p build/dev --quiet
+
+tools/check-docs.sh
 
 echo "== GitHub workflows (schema only: not expressions, not action inputs)"
 for workflow in $(git ls-files '.github/workflows/*.yml'); do

@@ -26,15 +26,15 @@ probe_line='{"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReus
 
 echo "== Linux: cmake --install, bridge component alone"
 cmake --install build/dev --prefix "$work/bridge-only" --component bridge >/dev/null
-expect "$(cd "$work/bridge-only" && find . -type f | sort | tr '\n' ' ')" \
-  "./bin/status-bridge ./lib/libstandin_cstring.so ./share/doc/status-bridge/ARCHITECTURE.md ./share/doc/status-bridge/CHANGELOG.md ./share/doc/status-bridge/README.md ./share/doc/status-bridge/VERSION "
+expect "$(cd "$work/bridge-only" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" \
+  "./bin/status-bridge ./lib/libstandin_cstring.so ./share/doc/status-bridge/ARCHITECTURE.md ./share/doc/status-bridge/CHANGELOG.md ./share/doc/status-bridge/README.md ./share/doc/status-bridge/VERSION ./share/doc/status-bridge/docs/manual.md ./share/doc/status-bridge/docs/windows.md "
 version=$(sed -n 's/^project(status_bridge VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 expect "$(cat "$work/bridge-only/share/doc/status-bridge/VERSION")" "$version"
 
 echo "== Linux: cmake --install, client component alone"
 cmake --install build/dev --prefix "$work/client-only" --component client >/dev/null
 expect "$(cd "$work/client-only" && find . -type f | sort | tr '\n' ' ')" \
-  "./share/status-bridge/clients/python/pyproject.toml ./share/status-bridge/clients/python/status_bridge_client/__init__.py ./share/status-bridge/clients/python/status_bridge_client/py.typed "
+  "./share/status-bridge/clients/python/README.md ./share/status-bridge/clients/python/pyproject.toml ./share/status-bridge/clients/python/status_bridge_client-$version-py3-none-any.whl ./share/status-bridge/clients/python/status_bridge_client/__init__.py ./share/status-bridge/clients/python/status_bridge_client/client.py ./share/status-bridge/clients/python/status_bridge_client/errors.py ./share/status-bridge/clients/python/status_bridge_client/pool.py ./share/status-bridge/clients/python/status_bridge_client/process.py ./share/status-bridge/clients/python/status_bridge_client/py.typed ./share/status-bridge/clients/python/status_bridge_client/wire.py "
 
 echo "== Linux: cmake --install, everything, then a request"
 cmake --install build/dev --prefix "$work/linux" >/dev/null
@@ -53,7 +53,7 @@ kit_zip=$(ls build/win32/status-bridge-*-win32-testkit.zip)
 unzip -q "$kit_zip" -d "$work/kit"
 kit=$(ls -d "$work"/kit/status-bridge-*-win32-testkit)
 expect "$(cd "$kit" && find clients -type f | sort | tr '\n' ' ')" \
-  "clients/python/pyproject.toml clients/python/status_bridge_client/__init__.py clients/python/status_bridge_client/py.typed "
+  "clients/python/README.md clients/python/pyproject.toml clients/python/status_bridge_client-$version-py3-none-any.whl clients/python/status_bridge_client/__init__.py clients/python/status_bridge_client/client.py clients/python/status_bridge_client/errors.py clients/python/status_bridge_client/pool.py clients/python/status_bridge_client/process.py clients/python/status_bridge_client/py.typed clients/python/status_bridge_client/wire.py "
 expect "$(basename "$kit")" "status-bridge-$version-win32-testkit"
 expect "$(cat "$kit/VERSION")" "$version"
 # The exe's version resource, whose strings are UTF-16.

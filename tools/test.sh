@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-packages.sh cmake ninja-build g++ libgtest-dev python3 \
-  python3-venv python3-wheel-whl clang lld llvm
+  python3-venv flit mypy clang lld llvm
 
 echo "== Linux: unit, end-to-end and Python client tests (and its install)," \
   "and the MSVC-mode check (msvc_check)"

@@ -7,6 +7,7 @@ name the files under test; by default they come from build/dev.
 
 import gc
 import inspect
+import json
 import logging
 import os
 import pathlib
@@ -46,7 +47,7 @@ def setUpModule():
         raise RuntimeError("build the bridge first; missing: "
                            + ", ".join(missing))
     # The client's warnings are checked where expected, not printed.
-    logging.getLogger("status_bridge").addHandler(logging.NullHandler())
+    logging.getLogger("status_bridge_client").addHandler(logging.NullHandler())
 
 
 def process_gone(pid):
@@ -90,8 +91,8 @@ class BridgeTestCase(unittest.TestCase):
                         encoding="utf-8")
         return str(path)
 
-    def bridge(self, kind=sbc.StatusBridge, **options):
-        client = kind(PROGRAM, **dict({"env": self.env}, **options))
+    def bridge(self, kind=sbc.StatusBridge, program=PROGRAM, **options):
+        client = kind(program, **dict({"env": self.env}, **options))
         self.addCleanup(client.terminate)
         return client
 
@@ -105,7 +106,7 @@ class BridgeTestCase(unittest.TestCase):
             calls.append((
                 urllib.parse.unquote_to_bytes(fields["name"]).decode("utf-8"),
                 int(fields["type"]),
-                urllib.parse.unquote_to_bytes(fields["lmc"]).decode("utf-8")))
+                os.fsdecode(urllib.parse.unquote_to_bytes(fields["lmc"]))))
         return calls
 
     def fifo(self, name):
@@ -251,7 +252,7 @@ class ServerAnswersTest(BridgeTestCase):
         # 1,000 requests trace far more than a pipe holds.
         self.env["ORVEK_STATUS_BRIDGE_TRACE"] = "1"
         lmc = self.lmc("a.lmc", "verified U1")
-        with self.assertLogs("status_bridge", "DEBUG") as logs:
+        with self.assertLogs("status_bridge_client", "DEBUG") as logs:
             client = self.bridge(timeout=WAIT)
             for _ in range(1000):
                 client.is_verified(lmc, "U1")
@@ -276,36 +277,46 @@ class AnswerMatchingTest(BridgeTestCase):
 
     FAKE = (
         "import json, sys\n"
-        "request = json.loads(sys.stdin.readline(), strict=False)\n"
-        "answer = {'ok': True, 'request_id': request['request_id'],\n"
-        "          'block_name': request['block_name'],\n"
-        "          'lmc_file': request['lmc_file'], 'status': 'READY',\n"
-        "          'source': 'IsVerifiedReuseBlock', 'raw_status': 1}\n"
-        "answer.update(json.loads(sys.argv[1]))\n"
-        "print(sys.argv[2] or json.dumps(answer, ensure_ascii=False),\n"
-        "      flush=True)\n"
-        "sys.stdin.read()\n"
+        "options = json.loads(sys.argv[1])\n"
+        "sys.stderr.write(options.get('stderr', ''))\n"
+        "sys.stderr.flush()\n"
+        "for line in sys.stdin.buffer:\n"
+        "    request = json.loads(line, strict=False)\n"
+        "    answer = {'ok': True, 'request_id': request['request_id'],\n"
+        "              'block_name': request['block_name'],\n"
+        "              'lmc_file': request['lmc_file'], 'status': 'READY',\n"
+        "              'source': 'IsVerifiedReuseBlock', 'raw_status': 1}\n"
+        "    answer.update(options.get('change', {}))\n"
+        "    text = options.get('line') or json.dumps(answer,\n"
+        "                                             ensure_ascii=False)\n"
+        "    sys.stdout.buffer.write(text.encode() + options.get(\n"
+        "        'end', '\\n').encode())\n"
+        "    sys.stdout.flush()\n"
+        "    if '--server' not in sys.argv:\n"
+        "        sys.exit(options.get('exit', 0))\n"
     )
+
+    def fake(self, **options):
+        return [sys.executable, "-c", self.FAKE, json.dumps(options)]
 
     def test_answers_that_do_not_fit_the_request_are_refused(self):
         # (change to the fitting answer, or a whole line instead; refused?)
         cases = [
-            ("{}", "", False),
-            ('{"request_id": "someone-else"}', "", True),
-            ('{"block_name": "U2"}', "", True),
-            ('{"lmc_file": "other.lmc"}', "", True),
-            ('{"raw_status": 0}', "", True),
-            ('{"raw_status": true}', "", True),
-            ('{"source": "Other"}', "", True),
-            ("{}", "not json", True),
-            ("{}", '{"ok":false}', True),
-            ("{}", "[1]", True),
+            ({}, "", False),
+            ({"request_id": "someone-else"}, "", True),
+            ({"block_name": "U2"}, "", True),
+            ({"lmc_file": "other.lmc"}, "", True),
+            ({"raw_status": 0}, "", True),
+            ({"raw_status": True}, "", True),
+            ({"source": "Other"}, "", True),
+            ({}, "not json", True),
+            ({}, '{"ok":false}', True),
+            ({}, "[1]", True),
         ]
         for change, line, refused in cases:
             with self.subTest(change=change, line=line):
-                command = [sys.executable, "-c", self.FAKE, change, line]
-                client = sbc.StatusBridge(command, timeout=WAIT,
-                                          check_on_start=False)
+                client = sbc.StatusBridge(self.fake(change=change, line=line),
+                                          timeout=WAIT, check_on_start=False)
                 self.addCleanup(client.terminate)
                 client.start()
                 pid = client.pid
@@ -313,10 +324,67 @@ class AnswerMatchingTest(BridgeTestCase):
                     self.assertTrue(client.is_verified("a.lmc", "U1"))
                     continue
                 with self.assertRaises(sbc.BridgeProtocolError), \
-                        self.assertLogs("status_bridge", "WARNING"):
+                        self.assertLogs("status_bridge_client", "WARNING"):
                     client.is_verified("a.lmc", "U1")
                 self.assertTrue(process_gone(pid))
                 self.assertIsNone(client.pid)
+
+    def test_error_answers_raise_by_message_in_every_mode(self):
+        # (the bridge's message, the exception it raises)
+        cases = [
+            ("调用 Mentor 私有状态函数时发生异常", sbc.VendorExceptionError),
+            ("lmc_file 或 block_name 含有本机 ANSI 代码页无法表示的字符",
+             sbc.CodePageError),
+            ("空请求", sbc.RequestRejectedError),
+            ("a message no bridge sends", sbc.BridgeError),
+        ]
+        for message, error in cases:
+            line = json.dumps({"ok": False, "error": message},
+                              ensure_ascii=False)
+            # A Windows bridge ends its lines with CR LF.
+            program = self.fake(line=line, end="\r\n")
+            client = self.bridge(program=program, check_on_start=False)
+            runs = {
+                "server": lambda: client.query("a.lmc", "U1"),
+                "batch": lambda: client.query_many([("a.lmc", "U1")])[0],
+                "one-shot": lambda: sbc.query_once("a.lmc", "U1",
+                                                   program=program),
+            }
+            for mode, run in runs.items():
+                with self.subTest(message=message, mode=mode):
+                    try:
+                        raised = run()
+                    except sbc.BridgeError as exception:
+                        raised = exception
+                    self.assertIs(type(raised), error)
+                    self.assertEqual(
+                        (raised.message, raised.block_name, raised.lmc_file),
+                        (message, "U1", "a.lmc"))
+                    self.assertIn(message, str(raised))
+            self.assertEqual(client.restarts, 0)
+
+    def test_one_shot_success_with_a_failing_exit_code_is_refused(self):
+        for end in ("\n", "\r\n"):
+            with self.subTest(end=end):
+                program = self.fake(exit=1, end=end)
+                with self.assertRaises(sbc.BridgeProtocolError) as raised:
+                    sbc.query_once("a.lmc", "U1", program=program)
+                self.assertEqual(raised.exception.exit_code, 1)
+                self.assertIs(sbc.query_once(
+                    "a.lmc", "U1", program=self.fake(end=end)).verified, True)
+
+    def test_standard_error_lines_are_logged_by_kind(self):
+        # A Windows bridge ends its lines with CR LF.
+        program = self.fake(
+            stderr="[status-bridge] traced\r\nwine: said\r\n")
+        with self.assertLogs("status_bridge_client", "DEBUG") as logs:
+            with self.bridge(program=program, check_on_start=False) as client:
+                client.is_verified("a.lmc", "U1")
+        self.assertEqual(
+            sorted((r.levelname, r.getMessage().split(": ", 1)[1])
+                   for r in logs.records if r.getMessage().startswith(
+                       "bridge ")),
+            [("DEBUG", "[status-bridge] traced"), ("INFO", "wine: said")])
 
 
 class CrashAndTimeoutTest(BridgeTestCase):
@@ -355,7 +423,7 @@ class CrashAndTimeoutTest(BridgeTestCase):
         lmc = self.lmc("crash.lmc", "crash BOOM", "verified U1")
         with self.bridge(timeout=WAIT) as client:
             with self.assertRaises(sbc.BridgeCrashedError) as raised, \
-                    self.assertLogs("status_bridge", "WARNING") as logs:
+                    self.assertLogs("status_bridge_client", "WARNING") as logs:
                 client.is_verified(lmc, "BOOM")
             self.assertEqual(raised.exception.exit_code, -signal.SIGSEGV)
             self.assertRegex(logs.output[0], "restarting")
@@ -385,14 +453,14 @@ class CrashAndTimeoutTest(BridgeTestCase):
             pid = client.pid
             started = time.monotonic()
             with self.assertRaises(sbc.BridgeTimeoutError), \
-                    self.assertLogs("status_bridge", "WARNING"):
+                    self.assertLogs("status_bridge_client", "WARNING"):
                 client.is_verified(stuck, "U1", timeout=0.3)
             self.assertGreaterEqual(time.monotonic() - started, 0.3)
             self.assertTrue(process_gone(pid))
             self.assertIs(client.is_verified(lmc, "U1"), True)
             self.assertEqual(client.restarts, 0)
         with self.assertRaises(TimeoutError), \
-                self.assertLogs("status_bridge", "WARNING"):
+                self.assertLogs("status_bridge_client", "WARNING"):
             sbc.is_verified_once(stuck, "U1", program=PROGRAM, env=self.env,
                                  timeout=0.3)
 
@@ -412,18 +480,231 @@ class CrashAndTimeoutTest(BridgeTestCase):
                     self.assertFalse(stopper.is_alive() or call.is_alive())
                     self.assertIsInstance(raised[0], sbc.BridgeClosedError)
 
-    def test_a_time_out_starts_when_the_requests_turn_comes(self):
+    def test_the_time_out_bounds_the_wait_for_the_turn_and_the_retry(self):
         slow = self.fifo("slow.lmc")
         lmc = self.lmc("a.lmc", "verified U1")
-        self.serve(slow, ["verified S\n"], lambda n: time.sleep(1.5) or True)
         with self.bridge(timeout=WAIT) as client:
             first, results = self.in_thread(client.is_verified, slow, "S")
             self.wait_for_vendor_calls(1)
-            # Waits about 1.5 s for its turn, then needs far less than 1 s.
-            self.assertIs(client.is_verified(lmc, "U1", timeout=1.0), True)
-            first.join()
+            second, outcome = self.in_thread(client.is_verified, lmc, "U1",
+                                             timeout=0.3)
+            second.join(WAIT)
+            self.assertIsInstance(outcome[0], sbc.BridgeTimeoutError)
+            # The call that has the bridge keeps it.
+            with open(slow, "w", encoding="utf-8") as writer:
+                writer.write("verified S\n")
+            first.join(WAIT)
             self.assertEqual(results, [True])
             self.assertEqual(client.restarts, 0)
+        # The first attempt crashes after 1 s, the retry never answers: the
+        # call ends 1.2 s after it began, not 1.2 s after the restart.
+        flaky = self.fifo("flaky.lmc")
+        self.serve(flaky, ["crash X\n"], lambda n: time.sleep(1.0) or True)
+        with self.bridge(timeout=1.2) as client:
+            started = time.monotonic()
+            with self.assertRaises(sbc.BridgeTimeoutError), \
+                    self.assertLogs("status_bridge_client", "WARNING"):
+                client.is_verified(flaky, "X")
+            self.assertLess(time.monotonic() - started, 2.0)
+            self.assertEqual(client.restarts, 1)
+
+
+def child_pids():
+    """The process ids of this process's children."""
+    pids = set()
+    for task in os.listdir("/proc/self/task"):
+        try:
+            with open(f"/proc/self/task/{task}/children",
+                      encoding="ascii") as f:
+                pids.update(int(pid) for pid in f.read().split())
+        except FileNotFoundError:
+            pass  # A thread that has ended since.
+    return pids
+
+
+class Interrupted(KeyboardInterrupt):
+    """Raised by an alarm in the middle of a call, as Ctrl-C would."""
+
+
+class LongRunningCallerTest(BridgeTestCase):
+    """What services, worker pools and interrupted scripts do to a client."""
+
+    def interrupt_after(self, seconds):
+        def raise_interrupted(signum, frame):
+            raise Interrupted()
+        previous = signal.signal(signal.SIGALRM, raise_interrupted)
+        self.addCleanup(signal.signal, signal.SIGALRM, previous)
+        self.addCleanup(signal.setitimer, signal.ITIMER_REAL, 0)
+        signal.setitimer(signal.ITIMER_REAL, seconds)
+
+    def test_dead_bridges_leave_no_thread_or_pipe_behind(self):
+        lmc = self.lmc("crash.lmc", "crash BOOM", "verified U1")
+        client = self.bridge(timeout=WAIT, check_on_start=False)
+        self.assertIs(client.is_verified(lmc, "U1"), True)
+        client.terminate()
+        before = (threading.active_count(), len(os.listdir("/proc/self/fd")))
+        client = self.bridge(timeout=WAIT, check_on_start=False)
+        with self.assertLogs("status_bridge_client", "WARNING"):
+            for _ in range(10):
+                with self.assertRaises(sbc.BridgeCrashedError):
+                    client.is_verified(lmc, "BOOM")
+        # Threads of earlier tests may end meanwhile, so the counts may
+        # fall; 20 dead bridges must not make them grow.
+        deadline = time.monotonic() + WAIT
+
+        def grown():
+            return (threading.active_count() > before[0]
+                    or len(os.listdir("/proc/self/fd")) > before[1])
+        while grown() and time.monotonic() < deadline:
+            time.sleep(0.01)
+        self.assertFalse(grown())
+
+    def test_an_interrupted_call_leaves_no_answer_and_no_bridge_behind(self):
+        slow = self.fifo("slow.lmc")
+        lmc = self.lmc("a.lmc", "verified U1")
+        with self.bridge(timeout=WAIT) as client:
+            pid = client.pid
+            self.interrupt_after(0.3)
+            with self.assertRaises(Interrupted), \
+                    self.assertLogs("status_bridge_client", "WARNING"):
+                client.is_verified(slow, "S")
+            # Were the bridge still there, its answer to S (an error
+            # answer, which carries no request id) would be the next one.
+            self.in_thread(self.serve_once, slow, "throw-int S\n")
+            self.assertIs(client.is_verified(lmc, "U1"), True)
+            self.assertNotEqual(client.pid, pid)
+        children = child_pids()
+        self.interrupt_after(0.3)
+        with self.assertRaises(Interrupted):
+            sbc.is_verified_once(self.fifo("stuck.lmc"), "S",
+                                 program=PROGRAM, env=self.env)
+        self.assertEqual(child_pids(), children)
+
+    def serve_once(self, fifo, content):
+        with open(fifo, "w", encoding="utf-8") as writer:
+            writer.write(content)
+
+    def test_a_forked_child_starts_its_own_bridge(self):
+        lmc = self.lmc("a.lmc", "verified U1")
+        client = self.bridge(timeout=WAIT)
+        client.start()
+        parent_bridge = client.pid
+        child = os.fork()
+        if child == 0:
+            try:
+                ok = (client.is_verified(lmc, "U1")
+                      and client.pid != parent_bridge)
+                client.close()
+                os._exit(0 if ok else 1)
+            finally:
+                os._exit(2)
+        deadline = time.monotonic() + WAIT
+        while os.waitpid(child, os.WNOHANG) == (0, 0):
+            if time.monotonic() > deadline:
+                os.kill(child, signal.SIGKILL)
+                self.fail("the forked child did not finish")
+            time.sleep(0.01)
+        # (waitpid above reaped it; its status is checked by what it did.)
+        self.assertEqual(client.pid, parent_bridge)
+        self.assertIs(client.is_verified(lmc, "U1"), True)
+        client.close()  # The bridge must see its input end: exit code 0.
+        self.assertEqual(len(self.vendor_calls()), 2)
+
+    def test_relative_paths_keep_their_meaning_after_chdir(self):
+        lmc = self.lmc("crash.lmc", "crash BOOM", "verified U1")
+        env = {k: v for k, v in self.env.items() if k != "LMCDLL70_PATH"}
+        before = os.getcwd()
+        self.addCleanup(os.chdir, before)
+        client = sbc.StatusBridge(os.path.relpath(PROGRAM),
+                                  library_path=os.path.relpath(VENDOR),
+                                  env=env, timeout=WAIT)
+        self.addCleanup(client.terminate)
+        os.chdir(self.dir)
+        with self.assertRaises(sbc.BridgeCrashedError), \
+                self.assertLogs("status_bridge_client", "WARNING"):
+            client.is_verified(lmc, "BOOM")
+        self.assertIs(client.is_verified(lmc, "U1"), True)
+
+    def test_the_bridge_has_a_session_of_its_own(self):
+        # So the terminal's Ctrl-C, sent to the caller's process group,
+        # does not kill it.
+        client = self.bridge()
+        client.start()
+        self.assertNotEqual(os.getsid(client.pid), os.getsid(0))
+
+    def test_file_names_are_sent_as_the_file_system_encodes_them(self):
+        raw = os.fsencode(str(self.dir)) + b"/\xff\xfe-\xe5\x9d.lmc"
+        with open(raw, "w", encoding="utf-8") as f:
+            f.write("verified U1\n")
+        text = os.fsdecode(raw)
+        with self.bridge() as client:
+            for name in (raw, text, pathlib.Path(text)):
+                with self.subTest(name=name):
+                    results = [client.query(name, "U1"),
+                               client.query_many([(name, "U1")])[0],
+                               sbc.query_once(name, "U1", program=PROGRAM,
+                                              env=self.env)]
+                    for result in results:
+                        self.assertEqual((result.status, result.lmc_file),
+                                         ("READY", text))
+        self.assertEqual(self.vendor_calls(), [("U1", 0, text)] * 9)
+
+
+class BatchTest(BridgeTestCase):
+
+    def outcome(self, item):
+        """An outcome in a form to compare: the status, or the error's class
+        and the bridge's message."""
+        if isinstance(item, sbc.BridgeError):
+            return type(item), item.message, item.block_name
+        return item.status, item.block_name, item.lmc_file
+
+    def test_a_batch_answers_each_item_as_query_would(self):
+        lmc = self.lmc("a.lmc", "verified U1", "not-verified U2",
+                       "throw-int T", "verified-2 R")
+        kinds = [("U1",), ("U2",), ("T",), ("",), ("R", "RUL"), ("R", 5),
+                 ("other", "LP")]
+        # More items than the client writes ahead at a time.
+        items = [(lmc, *kinds[n % len(kinds)]) for n in range(1000)]
+        expected = []
+        with self.bridge() as client:
+            for item in items[:len(kinds)]:
+                try:
+                    expected.append(self.outcome(client.query(*item)))
+                except sbc.BridgeError as error:
+                    expected.append(self.outcome(error))
+        expected *= 1000 // len(kinds) + 1
+        for kind, options in ((sbc.StatusBridge, {}),
+                              (sbc.StatusBridgePool, {"size": 2})):
+            with self.subTest(kind=kind.__name__):
+                with self.bridge(kind, **options) as client:
+                    outcomes = client.query_many(items)
+                    pids = getattr(client, "pids", None) or [client.pid]
+                self.assertEqual([self.outcome(o) for o in outcomes],
+                                 expected[:len(items)])
+                self.assertNotIn(None, pids)
+        # Each item once; the empty block name never reaches the vendor.
+        self.assertEqual(len(self.vendor_calls()),
+                         len(kinds) - 1 + 2 * sum(1 for i in items if i[1]))
+
+    def test_a_crash_or_time_out_costs_only_its_own_item(self):
+        lmc = self.lmc("a.lmc", "verified U1", "not-verified U2",
+                       "crash BOOM")
+        stuck = self.fifo("stuck.lmc")  # Nobody writes: the vendor blocks.
+        items = [(lmc, "U1"), (lmc, "BOOM"), (lmc, "U2"), (stuck, "S"),
+                 (lmc, "U1")]
+        with self.bridge(timeout=WAIT) as client, \
+                self.assertLogs("status_bridge_client", "WARNING"):
+            outcomes = client.query_many(items, timeout=0.5)
+            self.assertEqual(client.restarts, 1)
+        self.assertEqual(
+            [type(o) if isinstance(o, sbc.BridgeError) else o.status
+             for o in outcomes],
+            ["READY", sbc.BridgeCrashedError, "PENDING",
+             sbc.BridgeTimeoutError, "READY"])
+        self.assertEqual(outcomes[1].exit_code, -signal.SIGSEGV)
+        self.assertEqual([call[0] for call in self.vendor_calls()],
+                         ["U1", "BOOM", "BOOM", "U2", "S", "U1"])
 
 
 class StartFailureTest(BridgeTestCase):
@@ -467,6 +748,10 @@ class StartFailureTest(BridgeTestCase):
                     self.assertEqual(
                         (raised.exception.exit_code, raised.exception.message),
                         (exit_code, message))
+                    if mode in ("server", "one-shot"):
+                        self.assertEqual((raised.exception.block_name,
+                                          raised.exception.lmc_file),
+                                         ("U1", lmc))
         self.assertEqual(self.vendor_calls(), [])
 
     def test_misconfiguration_raises_when_the_client_starts(self):
@@ -513,7 +798,7 @@ class PoolTest(BridgeTestCase):
                 self.assertEqual(outcome, [True])
             self.assertEqual(len(set(pool.pids)), 2)
             with self.assertRaises(sbc.BridgeCrashedError), \
-                    self.assertLogs("status_bridge", "WARNING"):
+                    self.assertLogs("status_bridge_client", "WARNING"):
                 pool.is_verified(lmc, "BOOM")
             self.assertEqual(pool.restarts, 1)
             with self.assertRaises(sbc.VendorExceptionError):
@@ -540,26 +825,36 @@ class LibraryTest(BridgeTestCase):
                     gc.collect()
                 self.assertTrue(all(map(process_gone, pids)))
 
-    def test_encoding_work_in_python_does_not_grow_with_the_values(self):
-        def python_events(value):
-            events = []
+    def test_requests_carry_only_the_escapes_the_bridge_decodes(self):
+        for value in ["U1", '"\\/\n\r\t\b\f', "\x01\x1f\x7f é 块 😀 \u2028",
+                      'x"block_type":"RUL']:
+            with self.subTest(value=value):
+                line = sbc.encode_request("1", value, value, value)
+                self.assertEqual(line.count(b"\n"), 1)
+                self.assertEqual(
+                    json.loads(line.decode("utf-8"), strict=False),
+                    {"op": "is_verified", "request_id": "1",
+                     "lmc_file": value, "block_name": value,
+                     "block_type": value})
+                self.assertLessEqual(set(re.findall(rb"\\(.)", line)),
+                                     set(re.findall(rb".", b'"\\/bfnrt')))
 
-            def trace(frame, event, arg):
-                events.append(event)
-                return trace
-            sys.settrace(trace)
-            try:
-                sbc.encode_request("1", "a.lmc", value, "RUL")
-            finally:
-                sys.settrace(None)
-            return len(events)
-
-        # (repeated text, tail); the tail makes the key order matter.
-        cases = [("a", ""), ('"\\\n\t块', ""), ("x", '"block_type')]
-        for unit, tail in cases:
-            with self.subTest(unit=unit, tail=tail):
-                self.assertEqual(python_events(unit * 1000 + tail),
-                                 python_events(unit * 100000 + tail))
+    def test_the_library_folder_goes_first_on_a_windows_bridges_path(self):
+        from status_bridge_client import process
+        library = "/opt/vendor/LMCDLL70.dll"
+        # (environment, Windows?, add the folder?, PATH the bridge gets)
+        cases = [
+            ({"Path": "/bin"}, True, True, ("Path", "/opt/vendor;/bin")),
+            ({}, True, True, ("PATH", "/opt/vendor")),
+            ({"PATH": "/bin"}, True, False, ("PATH", "/bin")),
+            ({"PATH": "/bin"}, False, True, ("PATH", "/bin")),
+        ]
+        for env, windows, add, (key, path) in cases:
+            with self.subTest(env=env, windows=windows, add=add):
+                result = process.environment(env, library, False, add,
+                                             windows=windows)
+                self.assertEqual((result[key], result["LMCDLL70_PATH"]),
+                                 (path, library))
 
     def test_it_behaves_as_a_typed_python_library(self):
         cmake = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
@@ -590,7 +885,7 @@ class LibraryTest(BridgeTestCase):
 class ReadmeTest(unittest.TestCase):
 
     def test_the_usage_example_prints_what_the_readme_says(self):
-        readme = (ROOT / "README.md").read_text(
+        readme = (ROOT / "clients/python/README.md").read_text(
             encoding="utf-8")
         script = re.search(r"```sh\n(export PATH=.*?\nEOF\n)```", readme,
                            re.S).group(1)

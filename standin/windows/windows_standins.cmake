@@ -94,3 +94,55 @@ add_custom_target(standin_export_def DEPENDS ${export_def})
 add_standin_vendor(standin_vendor_mingw standin/vendor-mingw EXPORT_ALIAS ${export_def})
 add_dependencies(standin_vendor_mingw standin_export_def)
 add_standin_vendor(standin_vendor_no_export standin/vendor-without-export)
+
+# Doubles for the diagnosis (--diagnose), each a LMCDLL70.dll in a folder of
+# its own:
+# standin/vendor-with-dependency/     the mingw stand-in, importing
+#                                     lmc_helper.dll, which lies beside it:
+#                                     found only with that folder on PATH.
+# standin/vendor-other-bitness/       a DLL of the other bitness, built by
+#                                     clang and lld-link;
+# standin/vendor-failing-init/        (below) a DLL whose initialisation
+#                                     fails.
+set(dependency_dir ${PROJECT_BINARY_DIR}/standin/vendor-with-dependency)
+add_library(standin_vendor_helper SHARED windows/vendor_helper.cpp)
+set_target_properties(standin_vendor_helper PROPERTIES
+  PREFIX "" OUTPUT_NAME lmc_helper RUNTIME_OUTPUT_DIRECTORY ${dependency_dir})
+add_standin_vendor(standin_vendor_with_dependency standin/vendor-with-dependency
+  EXPORT_ALIAS ${export_def})
+add_dependencies(standin_vendor_with_dependency standin_export_def)
+target_sources(standin_vendor_with_dependency PRIVATE windows/uses_helper.cpp)
+target_link_libraries(standin_vendor_with_dependency PRIVATE
+  standin_vendor_helper)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(other_target i686-pc-windows-msvc)
+  set(other_machine x86)
+else()
+  set(other_target x86_64-pc-windows-msvc)
+  set(other_machine x64)
+endif()
+set(other_dir ${PROJECT_BINARY_DIR}/standin/vendor-other-bitness)
+set(other_work ${CMAKE_CURRENT_BINARY_DIR}/windows/other-bitness)
+add_custom_command(
+  OUTPUT ${other_dir}/LMCDLL70.dll
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${other_dir} ${other_work}
+  COMMAND ${STANDIN_CLANG} --target=${other_target} -O1 -ffreestanding
+          -nostdlibinc -c ${CMAKE_CURRENT_LIST_DIR}/other_bitness.cpp
+          -o ${other_work}/other_bitness.obj
+  COMMAND ${STANDIN_LLD_LINK} /dll /noentry /nodefaultlib
+          /machine:${other_machine} /implib:${other_work}/LMCDLL70.lib
+          /out:${other_dir}/LMCDLL70.dll ${other_work}/other_bitness.obj
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/other_bitness.cpp
+  COMMENT "Linking the stand-in vendor library of the other bitness"
+  VERBATIM)
+add_custom_target(standin_vendor_other_bitness ALL
+  DEPENDS ${other_dir}/LMCDLL70.dll)
+
+# The DLL whose DllMain returns FALSE.
+add_library(standin_vendor_failing_init MODULE windows/failing_init.cpp)
+target_link_libraries(standin_vendor_failing_init PRIVATE
+  status_bridge_warnings)
+set_target_properties(standin_vendor_failing_init PROPERTIES
+  PREFIX "" SUFFIX "" OUTPUT_NAME LMCDLL70.dll
+  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/standin/vendor-failing-init)

@@ -38,6 +38,12 @@ Target MakeTarget() {
               STATUS_BRIDGE_STANDIN_VENDOR_NO_EXPORT);
   target.vendor_throwing = FromEnv("STATUS_BRIDGE_E2E_VENDOR_THROWING",
                                    STATUS_BRIDGE_STANDIN_VENDOR_THROWING);
+  target.vendor_with_dependency =
+      FromEnv("STATUS_BRIDGE_E2E_VENDOR_WITH_DEPENDENCY", "");
+  target.vendor_other_bitness =
+      FromEnv("STATUS_BRIDGE_E2E_VENDOR_OTHER_BITNESS", "");
+  target.vendor_failing_init =
+      FromEnv("STATUS_BRIDGE_E2E_VENDOR_FAILING_INIT", "");
   if (RunsAsWindowsProgram()) {
     // This program and the bridge are built together, for one platform.
     target.windows = true;
@@ -45,7 +51,9 @@ Target MakeTarget() {
     target.msvc = STATUS_BRIDGE_E2E_MSVC != 0;
     for (std::string* path :
          {&target.command.back(), &target.vendor_library,
-          &target.vendor_without_export, &target.vendor_throwing}) {
+          &target.vendor_without_export, &target.vendor_throwing,
+          &target.vendor_with_dependency, &target.vendor_other_bitness,
+          &target.vendor_failing_init}) {
       *path = WindowsPath(*path);
     }
   } else {

@@ -16,8 +16,13 @@ struct Target {
   std::string vendor_library;         // Stand-in vendor library with export.
   std::string vendor_without_export;  // Stand-in vendor library without it.
   std::string vendor_throwing;        // One whose throw rules really throw.
-  std::string line_end;  // What an LF written by the bridge becomes.
-  bool windows = false;  // The bridge is a Windows program.
+  // Windows only: a stand-in that needs a DLL lying beside it, and a DLL of
+  // the other bitness than the bridge's; empty elsewhere.
+  std::string vendor_with_dependency;
+  std::string vendor_other_bitness;
+  std::string vendor_failing_init;  // And one whose initialisation fails.
+  std::string line_end;             // What an LF written by the bridge becomes.
+  bool windows = false;             // The bridge is a Windows program.
   // The 64-bit Windows test build: it has no MSVC-ABI vendor library (the
   // vendor's ABI is a 32-bit one) and no 2 GiB address space.
   bool win64 = false;
