@@ -183,5 +183,5 @@ if [ "$failures" -ne 0 ]; then
   echo "MSVC-mode check: $failures failure(s)"
   exit 1
 fi
-echo "MSVC-mode check: passed (the contract's MSVC branch and the MFC start," \
-  "against the MFC mock)"
+echo "MSVC-mode check: passed (the contract's MSVC branch, the MFC start and" \
+  "the MFC stand-in, against the MFC mock)"

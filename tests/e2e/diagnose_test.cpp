@@ -96,8 +96,10 @@ TEST(DiagnoseTest, WindowsLoadFailuresAreExplained) {
                     "which runs this case (tools/test-windows.sh)";
   }
   const std::string with_dependency = TargetPath(target.vendor_with_dependency);
-  const std::string folder = TargetPath(
-      std::filesystem::path(target.vendor_with_dependency).parent_path());
+  const std::string folder =
+      TargetPath(std::filesystem::path(target.vendor_with_dependency)
+                     .parent_path()
+                     .u8string());
   const bool x86 = !target.win64;
   const Case cases[] = {
       {"a dependency beside the library",
