@@ -15,9 +15,9 @@
 #include <string>
 
 #include "bench/floor/fixed_answer.h"
-#include "process/line_reader.h"
-#include "process/trace.h"
 #include "standin/cstring_runtime/standin_cstring.h"
+#include "streams/line_reader.h"
+#include "streams/trace.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "bridge/vendor_contract.h"
 #include "platform/platform.h"
+#include "vendor/vendor_contract.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

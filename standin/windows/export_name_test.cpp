@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "bridge/vendor_contract.h"
 #include "platform/platform.h"
+#include "vendor/vendor_contract.h"
 
 namespace status_bridge {
 namespace {

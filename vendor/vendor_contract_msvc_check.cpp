@@ -14,7 +14,7 @@
 //   the pointer to the same calling convention and parameter list with one
 //   unsigned byte as the result, and requires it to be IsVerifiedReuseBlockFn.
 
-#include "bridge/vendor_contract.h"
+#include "vendor/vendor_contract.h"
 
 namespace reusableBlocks {
 

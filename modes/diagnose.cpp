@@ -1,4 +1,4 @@
-#include "diagnose/diagnose.h"
+#include "modes/diagnose.h"
 
 #include <filesystem>
 #include <fstream>
@@ -6,11 +6,11 @@
 #include <iterator>
 #include <string>
 
-#include "bridge/library_path.h"
-#include "bridge/status_library.h"
-#include "diagnose/pe_image.h"
+#include "modes/pe_image.h"
 #include "platform/platform.h"
-#include "process/exit_codes.h"
+#include "protocol/exit_codes.h"
+#include "vendor/library_path.h"
+#include "vendor/status_library.h"
 
 namespace status_bridge {
 

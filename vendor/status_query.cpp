@@ -1,11 +1,9 @@
-#include "bridge/status_query.h"
+#include "vendor/status_query.h"
 
-#include "process/exit_codes.h"
-#include "process/line_reader.h"
-#include "process/trace.h"
+#include "platform/platform.h"
 #include "protocol/answer_lines.h"
 #include "protocol/messages.h"
-#include "protocol/status_request.h"
+#include "streams/trace.h"
 
 namespace status_bridge {
 
@@ -25,10 +23,6 @@ std::int32_t MapBlockType(const std::string& text) {
   }
 }
 
-namespace {
-
-// Answers the valid `request` with `fn`: writes the success line, or an
-// error line for whatever is thrown.
 void AnswerStatusRequest(const StatusRequest& request,
                          IsVerifiedReuseBlockFn fn) {
   // Whatever is thrown from here on, by the string runtime, the export or the
@@ -65,8 +59,6 @@ void AnswerStatusRequest(const StatusRequest& request,
   }
 }
 
-}  // namespace
-
 void RunStatusQuery(const std::string& line, IsVerifiedReuseBlockFn fn) {
   StatusRequest request;
   if (!ParseStatusRequest(line, &request)) {
@@ -74,29 +66,6 @@ void RunStatusQuery(const std::string& line, IsVerifiedReuseBlockFn fn) {
     return;
   }
   AnswerStatusRequest(request, fn);
-}
-
-int RunOneShot(ModuleHandle module, IsVerifiedReuseBlockFn fn) {
-  Trace("waiting-for-request");
-  std::string line;
-  if (!ReadRequestLine(&line)) {
-    ReleaseLibrary(module);
-    WriteErrorLine(kMissingRequestMessage);
-    return kExitNoRequest;
-  }
-  Trace("request-parsed");
-  StatusRequest request;
-  if (!ParseStatusRequest(line, &request)) {
-    ReleaseLibrary(module);
-    WriteErrorLine(kInvalidRequestMessage);
-    return kExitInvalidRequest;
-  }
-  // The line is parsed once: a second parse would only repeat the verdict,
-  // and for a long line it would cost another copy of every field. Its
-  // fields now live in `request`, so the line's memory goes before the call.
-  std::string().swap(line);
-  AnswerStatusRequest(request, fn);
-  return kExitOk;
 }
 
 }  // namespace status_bridge

@@ -1,10 +1,10 @@
-#include "driver/mfc_app.h"
-#include "driver/standard_streams.h"
-#include "driver/status_bridge.h"
+#include "modes/mfc_app.h"
+#include "modes/run_modes.h"
 #include "platform/platform.h"
-#include "process/exit_codes.h"
 #include "protocol/answer_lines.h"
+#include "protocol/exit_codes.h"
 #include "protocol/messages.h"
+#include "streams/standard_streams.h"
 
 int main(int argc, char** argv) {
   // MFC before anything else, as MFC requires of a console program; its

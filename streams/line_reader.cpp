@@ -1,4 +1,4 @@
-#include "process/line_reader.h"
+#include "streams/line_reader.h"
 
 #include <cstring>
 

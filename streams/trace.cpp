@@ -1,4 +1,4 @@
-#include "process/trace.h"
+#include "streams/trace.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "bridge/vendor_contract.h"
-#include "platform/platform.h"
+#include "protocol/status_request.h"
+#include "vendor/vendor_contract.h"
 
 namespace status_bridge {
 
@@ -13,14 +13,15 @@ namespace status_bridge {
 // reads it, or 0 when there is none or it lies outside the 32-bit range.
 std::int32_t MapBlockType(const std::string& text);
 
+// Answers the valid `request` with `fn`: writes the success line, or one
+// error line when a name has no form in the ANSI code page or anything is
+// thrown. Returns normally whatever the export throws.
+void AnswerStatusRequest(const StatusRequest& request,
+                         IsVerifiedReuseBlockFn fn);
+
 // Answers one request line: validates it, calls `fn` with the request's
 // strings and writes exactly one answer line, the success line or an error
-// line. Returns normally whatever the export throws.
+// line.
 void RunStatusQuery(const std::string& line, IsVerifiedReuseBlockFn fn);
-
-// Reads and answers the one request of a one-shot run. Returns 0 once it is
-// answered; 5 when there is no line and 6 when the line is not a valid
-// request, in both cases after releasing `module` and writing the error line.
-int RunOneShot(ModuleHandle module, IsVerifiedReuseBlockFn fn);
 
 }  // namespace status_bridge

@@ -1,4 +1,4 @@
-#include "driver/standard_streams.h"
+#include "streams/standard_streams.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "driver/mfc_app.h"
+#include "modes/mfc_app.h"
 
 namespace status_bridge {
 

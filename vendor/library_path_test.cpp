@@ -1,4 +1,4 @@
-#include "bridge/library_path.h"
+#include "vendor/library_path.h"
 
 #include <gtest/gtest.h>
 

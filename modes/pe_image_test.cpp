@@ -1,4 +1,4 @@
-#include "diagnose/pe_image.h"
+#include "modes/pe_image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "bridge/status_query.h"
+#include "vendor/status_query.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "process/trace.h"
 #include "protocol/messages.h"
+#include "streams/trace.h"
 #include "tests/test_support.h"
 
 namespace status_bridge {

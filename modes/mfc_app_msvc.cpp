@@ -9,7 +9,7 @@
 // included before it.
 #include <afxwin.h>
 
-#include "driver/mfc_app.h"
+#include "modes/mfc_app.h"
 
 namespace {
 
