@@ -35,19 +35,6 @@ else()
   set(examples_dir ${CMAKE_INSTALL_DATADIR}/status-bridge/examples)
   set(client_dir ${CMAKE_INSTALL_DATADIR}/status-bridge/clients/python)
   set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/status-bridge)
-  # The program and the stand-ins are linked with one RUNPATH that serves
-  # both the build tree and the install, each entry relative to $ORIGIN, the
-  # file's own folder. (A RUNPATH rewritten at install would leave the build
-  # tree's program an empty entry, which the loader reads as the current
-  # folder.) The string runtime lies beside the program in the build tree and
-  # in lib/ once installed; the stand-ins lie two folders below it in the
-  # build tree and three once installed.
-  set_target_properties(status-bridge PROPERTIES
-    BUILD_WITH_INSTALL_RPATH ON
-    INSTALL_RPATH "$ORIGIN;$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-  set_target_properties(standin_vendor standin_vendor_no_export PROPERTIES
-    BUILD_WITH_INSTALL_RPATH ON
-    INSTALL_RPATH "$ORIGIN/../..;$ORIGIN/../../..")
 endif()
 
 install(TARGETS status-bridge RUNTIME DESTINATION ${bridge_dir} COMPONENT bridge)

@@ -146,3 +146,17 @@ target_link_libraries(standin_vendor_failing_init PRIVATE
 set_target_properties(standin_vendor_failing_init PROPERTIES
   PREFIX "" SUFFIX "" OUTPUT_NAME LMCDLL70.dll
   LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/standin/vendor-failing-init)
+
+if(TARGET status_bridge_unit_tests)
+  # The exports of these libraries, checked against the bridge's constant;
+  # run under Wine. Only 32-bit builds have the MSVC-ABI library.
+  get_property(msvc_abi_vendor GLOBAL PROPERTY STATUS_BRIDGE_MSVC_ABI_VENDOR)
+  target_sources(status_bridge_unit_tests PRIVATE windows/export_name_test.cpp)
+  target_compile_definitions(status_bridge_unit_tests PRIVATE
+    STATUS_BRIDGE_MSVC_ABI_VENDOR="$<$<BOOL:${msvc_abi_vendor}>:Z:${msvc_abi_vendor}>"
+    STATUS_BRIDGE_MINGW_VENDOR="Z:$<TARGET_FILE:standin_vendor_mingw>")
+  add_dependencies(status_bridge_unit_tests standin_vendor_mingw)
+  if(msvc_abi_vendor)
+    add_dependencies(status_bridge_unit_tests standin_vendor_msvc)
+  endif()
+endif()
