@@ -237,7 +237,9 @@ Spawned Spawn(const std::vector<std::string>& command, const Environment& env,
   spawned.process = OwnedHandle(process.hProcess);
   OwnedHandle thread(process.hThread);
   if (!AssignProcessToJobObject(spawned.job.get(), process.hProcess)) {
+    DWORD error = GetLastError();
     TerminateProcess(process.hProcess, 1);
+    SetLastError(error);  // The assignment's error, not the termination's.
     Fail("AssignProcessToJobObject");
   }
   ResumeThread(thread.get());
