@@ -41,13 +41,14 @@ void PrepareProcess();
 // string when it is unset or empty.
 std::string ReadPathVariable(const char* name);
 
-// Sets `ansi` to the bytes under which the vendor library, a program of the
-// machine's ANSI code page, knows `text`: `text` itself when it is ASCII, when
-// it is not valid UTF-8 (bytes already in the code page) or when the code
-// page is UTF-8, as on POSIX; otherwise `text` converted from UTF-8. Returns
-// false when the code page has no exact form for one of its characters; a
+// The bytes under which the vendor library, a program of the machine's ANSI
+// code page, knows `text`: `text` itself when it is ASCII, when it is not
+// valid UTF-8 (bytes already in the code page) or when the code page is
+// UTF-8, as on POSIX; otherwise `ansi`, set to `text` converted from UTF-8.
+// Null when the code page has no exact form for one of its characters; a
 // best-fit look-alike does not count.
-bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi);
+const std::string* ConvertToAnsiCodePage(const std::string& text,
+                                         std::string* ansi);
 
 // Loads the library at `path`, UTF-8 bytes, with the platform's default
 // search rules; returns null on failure, the empty path included. Windows

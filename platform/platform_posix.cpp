@@ -31,10 +31,10 @@ std::string ReadPathVariable(const char* name) {
   return value == nullptr ? std::string() : std::string(value);
 }
 
-bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi) {
+const std::string* ConvertToAnsiCodePage(const std::string& text,
+                                         std::string* /*ansi*/) {
   // The development build counts as a machine whose code page is UTF-8.
-  *ansi = text;
-  return true;
+  return &text;
 }
 
 ModuleHandle LoadLibraryFromPath(const std::string& path) {

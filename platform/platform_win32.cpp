@@ -118,19 +118,19 @@ std::string ReadPathVariable(const char* name) {
   return WideToUtf8(value);
 }
 
-bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi) {
-  *ansi = text;
+const std::string* ConvertToAnsiCodePage(const std::string& text,
+                                         std::string* ansi) {
   bool ascii = std::all_of(text.begin(), text.end(), [](char byte) {
     return static_cast<unsigned char>(byte) < 0x80;
   });
   if (ascii || GetACP() == kUtf8CodePage || text.size() > INT_MAX) {
-    return true;
+    return &text;
   }
   int byte_count = static_cast<int>(text.size());
   int wide_length = MultiByteToWideChar(kUtf8CodePage, MB_ERR_INVALID_CHARS,
                                         text.data(), byte_count, nullptr, 0);
   if (wide_length == 0) {
-    return true;  // Not UTF-8: passed on as the caller wrote it.
+    return &text;  // Not UTF-8: passed on as the caller wrote it.
   }
   std::wstring wide(static_cast<size_t>(wide_length), L'\0');
   MultiByteToWideChar(kUtf8CodePage, MB_ERR_INVALID_CHARS, text.data(),
@@ -143,12 +143,12 @@ bool ConvertToAnsiCodePage(const std::string& text, std::string* ansi) {
       WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
                           wide_length, nullptr, 0, nullptr, &used_default);
   if (ansi_length == 0 || used_default) {
-    return false;
+    return nullptr;
   }
   ansi->assign(static_cast<size_t>(ansi_length), '\0');
   WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length,
                       &(*ansi)[0], ansi_length, nullptr, nullptr);
-  return true;
+  return ansi;
 }
 
 ModuleHandle LoadLibraryFromPath(const std::string& path) {

@@ -1,6 +1,6 @@
 #include "protocol/extract_json_string.h"
 
-#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace status_bridge {
@@ -43,14 +43,23 @@ bool IsStructural(char byte) {
 }
 
 // The index of the quote that closes the string opened by the quote at
-// `open`, or line.size() when the line ends first. A backslash hides the byte
-// after it.
+// `open`, or line.size() when the line ends first: the first quote with no
+// backslash before it in the string, since a backslash hides the byte after
+// it. The next quote is looked for again only once a backslash has hidden
+// it, so that no byte is searched twice however many backslashes there are.
 size_t EndOfString(const std::string& line, size_t open) {
-  for (size_t pos = open + 1; pos < line.size(); ++pos) {
-    if (line[pos] == '\\') {
-      ++pos;
-    } else if (line[pos] == '"') {
-      return pos;
+  size_t pos = open + 1;
+  size_t quote = line.find('"', pos);
+  while (quote != std::string::npos) {
+    const void* backslash = std::memchr(line.data() + pos, '\\', quote - pos);
+    if (backslash == nullptr) {
+      return quote;
+    }
+    pos =
+        static_cast<size_t>(static_cast<const char*>(backslash) - line.data()) +
+        2;
+    if (pos > quote) {
+      quote = line.find('"', pos);
     }
   }
   return line.size();
@@ -81,11 +90,13 @@ void DecodeValueAfter(const std::string& line, size_t from,
   const char* pos = line.data() + open + 1;
   const char* end = line.data() + close;
   for (;;) {
-    const char* backslash = std::find(pos, end, '\\');
-    value->append(pos, backslash);
-    if (backslash == end) {
+    const auto* backslash = static_cast<const char*>(
+        std::memchr(pos, '\\', static_cast<size_t>(end - pos)));
+    if (backslash == nullptr) {
+      value->append(pos, end);
       return;
     }
+    value->append(pos, static_cast<size_t>(backslash - pos));
     int decoded = DecodeEscape(backslash[1]);
     if (decoded < 0) {
       value->clear();
@@ -112,9 +123,9 @@ void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
     if (byte == '"') {
       size_t close = EndOfString(line, pos);
       if (name_can_follow && depth <= 1 && close < line.size()) {
+        std::string_view name(line.data() + pos + 1, close - pos - 1);
         for (size_t i = 0; i < count; ++i) {
-          if (!found[i] &&
-              line.compare(pos + 1, close - pos - 1, fields[i].key) == 0) {
+          if (!found[i] && name == fields[i].key) {
             found[i] = true;
             --missing;
             DecodeValueAfter(line, close + 1, fields[i].value);

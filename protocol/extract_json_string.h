@@ -2,12 +2,13 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace status_bridge {
 
 // A key to read from a line and the string that receives its value.
 struct JsonStringField {
-  const char* key;
+  std::string_view key;
   std::string* value;
 };
 

@@ -32,21 +32,24 @@ void AnswerStatusRequest(const StatusRequest& request,
   try {
     // The vendor reads both names in the machine's ANSI code page; a name it
     // cannot hold there would make it look for another file or block.
-    std::string ansi_lmc_file;
-    std::string ansi_block_name;
-    if (!ConvertToAnsiCodePage(request.lmc_file, &ansi_lmc_file) ||
-        !ConvertToAnsiCodePage(request.block_name, &ansi_block_name)) {
+    std::string converted_lmc_file;
+    std::string converted_block_name;
+    const std::string* ansi_lmc_file =
+        ConvertToAnsiCodePage(request.lmc_file, &converted_lmc_file);
+    const std::string* ansi_block_name =
+        ConvertToAnsiCodePage(request.block_name, &converted_block_name);
+    if (ansi_lmc_file == nullptr || ansi_block_name == nullptr) {
       WriteErrorLine(kUnrepresentableTextMessage);
       return;
     }
     bool verified;
     {
-      VendorCString block_name(ansi_block_name.c_str());
-      VendorCString lmc_file(ansi_lmc_file.c_str());
-      // The vendor strings hold their own copies: a long name is not held
-      // once more during the call.
-      std::string().swap(ansi_block_name);
-      std::string().swap(ansi_lmc_file);
+      VendorCString block_name(ansi_block_name->c_str());
+      VendorCString lmc_file(ansi_lmc_file->c_str());
+      // The vendor strings hold their own copies: a long converted name is
+      // not held once more during the call.
+      std::string().swap(converted_block_name);
+      std::string().swap(converted_lmc_file);
       Trace("calling-status-function");
       std::int32_t block_type = MapBlockType(request.block_type);
       verified = CallIsVerifiedReuseBlock(fn, block_name, block_type, lmc_file);
