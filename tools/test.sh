@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs every test suite of the project from a clean clone, installing what it
 # needs. Run from the repository root, as root on a fresh Debian. Takes about
-# a quarter of an hour on two cores.
+# about twenty minutes on two cores.
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-packages.sh cmake ninja-build g++ libgtest-dev python3 \
