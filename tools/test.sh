@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs every test suite of the project from a clean clone, installing what it
-# needs. Run from the repository root, as root on a fresh Debian. Takes about
+# needs. Run from the repository root, as root on a fresh Debian. Takes
 # about twenty minutes on two cores.
 set -eu
 cd "$(dirname "$0")/.."
