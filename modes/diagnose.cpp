@@ -120,9 +120,9 @@ int RunDiagnosis() {
   Report("status-bridge diagnosis");
   std::string path = ResolveStatusLibraryPath();
   bool by_name = path.find_first_of("/\\") == std::string::npos;
-  if (!ReadPathVariable("LMCDLL70_PATH").empty()) {
+  if (!ReadPathVariable(kLibraryPathVariable).empty()) {
     Report("library path: " + path + " (from LMCDLL70_PATH)");
-  } else if (!ReadPathVariable("SDD_HOME").empty()) {
+  } else if (!ReadPathVariable(kHomeVariable).empty()) {
     Report("library path: " + path + " (from SDD_HOME and " +
            kVendorLibraryBelowHome + ")");
   } else {
@@ -150,7 +150,7 @@ int RunDiagnosis() {
   }
 
   int result = CheckLibrary(path, by_name, pe ? &image : nullptr);
-  if (ReadPathVariable(kAllowPrivateVariable) == "1") {
+  if (PrivateCallAllowed()) {
     Report(std::string("opt-in: ") + kAllowPrivateVariable + " is 1");
   } else {
     Report(std::string("opt-in: NOT SET (") + kAllowPrivateVariable +

@@ -80,10 +80,7 @@ size_t ReadStandardInput(char* buffer, size_t capacity);
 // Returns how many bytes were written: `size`, or fewer when a write failed.
 size_t WriteStandardStream(int descriptor, const char* data, size_t size);
 
-}  // namespace status_bridge
-
-// What the diagnosis (--diagnose) asks of the system.
-namespace status_bridge {
+// What the diagnosis (--diagnose) asks of the system follows.
 
 // Why the last LoadLibraryFromPath failed, read at once after it: the
 // system's error code and its text in UTF-8 (GetLastError and FormatMessageW

@@ -47,6 +47,24 @@ static_assert(WER_FAULT_REPORTING_NO_UI == kWerFaultReportingNoUi,
               "the SDK's value");
 #endif
 
+// `bytes` as UTF-16, converted with `flags` (0, or MB_ERR_INVALID_CHARS);
+// empty when it is empty or cannot be converted.
+std::wstring Utf8ToWide(const std::string& bytes, DWORD flags) {
+  if (bytes.empty() || bytes.size() > INT_MAX) {
+    return std::wstring();
+  }
+  int byte_count = static_cast<int>(bytes.size());
+  int wide_length = MultiByteToWideChar(kUtf8CodePage, flags, bytes.data(),
+                                        byte_count, nullptr, 0);
+  if (wide_length <= 0) {
+    return std::wstring();
+  }
+  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
+  MultiByteToWideChar(kUtf8CodePage, flags, bytes.data(), byte_count, &wide[0],
+                      wide_length);
+  return wide;
+}
+
 // `wide` in UTF-8; empty when it is empty or cannot be converted.
 std::string WideToUtf8(const std::wstring& wide) {
   if (wide.empty()) {
@@ -126,15 +144,11 @@ const std::string* ConvertToAnsiCodePage(const std::string& text,
   if (ascii || GetACP() == kUtf8CodePage || text.size() > INT_MAX) {
     return &text;
   }
-  int byte_count = static_cast<int>(text.size());
-  int wide_length = MultiByteToWideChar(kUtf8CodePage, MB_ERR_INVALID_CHARS,
-                                        text.data(), byte_count, nullptr, 0);
-  if (wide_length == 0) {
+  std::wstring wide = Utf8ToWide(text, MB_ERR_INVALID_CHARS);
+  if (wide.empty()) {
     return &text;  // Not UTF-8: passed on as the caller wrote it.
   }
-  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
-  MultiByteToWideChar(kUtf8CodePage, MB_ERR_INVALID_CHARS, text.data(),
-                      byte_count, &wide[0], wide_length);
+  int wide_length = static_cast<int>(wide.size());
   // Without WC_NO_BEST_FIT_CHARS a character the code page lacks may become a
   // look-alike (U+0101 as "a" in code page 1252), which names another file or
   // block; with it, such a character sets `used_default` instead.
@@ -152,15 +166,10 @@ const std::string* ConvertToAnsiCodePage(const std::string& text,
 }
 
 ModuleHandle LoadLibraryFromPath(const std::string& path) {
-  if (path.empty() || path.size() > INT_MAX) {
+  std::wstring wide = Utf8ToWide(path, 0);
+  if (wide.empty()) {
     return nullptr;
   }
-  int byte_count = static_cast<int>(path.size());
-  int length = MultiByteToWideChar(kUtf8CodePage, 0, path.data(), byte_count,
-                                   nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(kUtf8CodePage, 0, path.data(), byte_count, &wide[0],
-                      length);
   // Plain LoadLibraryW: the default search order applies to a bare name and
   // to the library's own dependencies.
   return LoadLibraryW(wide.c_str());

@@ -5,11 +5,11 @@
 namespace status_bridge {
 
 std::string ResolveStatusLibraryPath() {
-  std::string path = ReadPathVariable("LMCDLL70_PATH");
+  std::string path = ReadPathVariable(kLibraryPathVariable);
   if (!path.empty()) {
     return path;
   }
-  std::string home = ReadPathVariable("SDD_HOME");
+  std::string home = ReadPathVariable(kHomeVariable);
   if (!home.empty()) {
     return home + kVendorLibraryBelowHome;
   }
