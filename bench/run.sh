@@ -71,7 +71,7 @@ ln -s "$build" "$work/build"
 bridge="$build/status-bridge"
 floor="$build/bench/bench-floor"
 contract_floor="$build/bench/bench-contract-floor"
-vendor="$build/bench/null-vendor/LMCDLL70.dll"
+vendor="$build/bench/null-status-library/LMCDLL70.dll"
 # Every program runs with just the two variables the bridge needs, the same
 # on every machine: the trace switch is looked up in this environment.
 clean=(env -i "LMCDLL70_PATH=$vendor" ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1)
@@ -291,7 +291,7 @@ echo "   string comparison by up to 12 instructions a request."
 per_request() {
   local totals=() input
   for input in "$work/10k.jsonl" /dev/null; do
-    (cd / && env -i "LMCDLL70_PATH=$work/build/bench/null-vendor/LMCDLL70.dll" \
+    (cd / && env -i "LMCDLL70_PATH=$work/build/bench/null-status-library/LMCDLL70.dll" \
       ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 "$(command -v valgrind)" \
       --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
       "$work/build/$1" "${@:2}" <"$input" >/dev/null 2>"$work/callgrind.log") ||

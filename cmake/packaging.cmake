@@ -84,9 +84,9 @@ install(FILES docs/manual.md docs/windows.md DESTINATION ${doc_dir}/docs
 # build; installed by the folder they were built in.
 if(NOT MSVC)
   if(WIN32)
-    set(standin_variants vendor-msvc vendor-mingw vendor-without-export)
+    set(standin_variants status_library-msvc status_library-mingw status_library-without-export)
   else()
-    set(standin_variants vendor vendor-without-export)
+    set(standin_variants status_library status_library-without-export)
   endif()
   foreach(variant ${standin_variants})
     install(FILES ${PROJECT_BINARY_DIR}/standin/${variant}/LMCDLL70.dll

@@ -22,7 +22,7 @@ Fn ExportAs(Raw raw) {
 
 // The path below SDD_HOME at which the vendor library lies, written with the
 // platform's separator (30 bytes).
-extern const char kVendorLibraryBelowHome[];
+extern const char kStatusLibraryBelowHome[];
 
 // True where the standard input stream hands a CR LF line end to the reader
 // unchanged, so that the line reader drops the CR itself.

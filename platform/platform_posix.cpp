@@ -12,7 +12,7 @@
 
 namespace status_bridge {
 
-const char kVendorLibraryBelowHome[] = "/common/win32/lib/LMCDLL70.dll";
+const char kStatusLibraryBelowHome[] = "/common/win32/lib/LMCDLL70.dll";
 
 // POSIX streams have no text mode: a CR LF line end reaches the reader whole.
 const bool kLineReaderDropsCrBeforeLf = true;

@@ -22,7 +22,7 @@ extern "C" HRESULT WINAPI WerSetFlags(DWORD flags);
 
 namespace status_bridge {
 
-const char kVendorLibraryBelowHome[] = "\\common\\win32\\lib\\LMCDLL70.dll";
+const char kStatusLibraryBelowHome[] = "\\common\\win32\\lib\\LMCDLL70.dll";
 
 // The C runtime's text mode turns each CR LF into LF before the reader sees
 // it; a CR that reaches the reader is an ordinary byte of the line.

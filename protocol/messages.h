@@ -33,9 +33,9 @@ inline constexpr char kInvalidRequestMessage[] =
     "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
 static_assert(MessageBytes(kInvalidRequestMessage) == 72);
 
-inline constexpr char kVendorExceptionMessage[] =
+inline constexpr char kStatusCallExceptionMessage[] =
     "调用 Mentor 私有状态函数时发生异常";
-static_assert(MessageBytes(kVendorExceptionMessage) == 47);
+static_assert(MessageBytes(kStatusCallExceptionMessage) == 47);
 
 inline constexpr char kEmptyRequestMessage[] = "空请求";
 static_assert(MessageBytes(kEmptyRequestMessage) == 9);

@@ -1,7 +1,7 @@
 #!/bin/sh
-# Checks the MSVC branch of vendor/vendor_contract.h and the program's MFC
-# start (modes/mfc_app_msvc.cpp), which no machine here can build with MSVC:
-# clang compiles vendor/vendor_contract_msvc_check.cpp and the MFC start as
+# Checks the MSVC branch of status_library/contract.h and the program's MFC
+# start (program/mfc_app_msvc.cpp), which no machine here can build with MSVC:
+# clang compiles status_library/contract_msvc_check.cpp and the MFC start as
 # MSVC would for the production build (32-bit x86, shared MFC runtime,
 # release, multi-byte) against the MFC mock in standin/mfc_mock, and llvm-nm
 # reads the objects. Nothing is linked and nothing is run but a native helper
@@ -40,7 +40,7 @@ readobj=$(tool llvm-readobj)
 
 out=build/msvc-check
 mkdir -p "$out"
-check=vendor/vendor_contract_msvc_check.cpp
+check=status_library/contract_msvc_check.cpp
 # clang as MSVC: _MSC_VER, _M_IX86 and the MSVC ABI. -nostdlibinc leaves
 # clang's own freestanding headers only: there is no MSVC C runtime or
 # standard library here, and the MSVC branch of the contract needs none.
@@ -57,7 +57,7 @@ fail() {
 
 # The export name as the contract spells it, printed by a native program
 # built from the same header.
-printf '%s\n' '#include <cstdio>' '#include "vendor/vendor_contract.h"' \
+printf '%s\n' '#include <cstdio>' '#include "status_library/contract.h"' \
   'int main() { std::fputs(status_bridge::kIsVerifiedReuseBlockExportName, stdout); }' |
   $clangxx -std=c++17 -I. -x c++ - -o "$out/print-export-name"
 expected=$("$out/print-export-name")
@@ -98,10 +98,10 @@ else
 fi
 
 echo "== The program's MFC start compiles"
-# modes/mfc_app_msvc.cpp itself, as the production build compiles it: the
+# program/mfc_app_msvc.cpp itself, as the production build compiles it: the
 # application object is constructed, AfxWinInit is called, and the multi-byte
 # build asks for the narrow GetModuleHandle and GetCommandLine.
-app=modes/mfc_app_msvc.cpp
+app=program/mfc_app_msvc.cpp
 # shellcheck disable=SC2086
 if $clang $flags $release -c "$app" -o "$out/mfc_app.obj" 2>"$out/mfc_app.log"; then
   symbols=$($nm "$out/mfc_app.obj")
@@ -127,7 +127,7 @@ refused() {
   if $clang $flags $extra -c "$check" -o "$out/refused.obj" \
     2>"$out/refused.log"; then
     fail "$what compiled"
-  elif ! grep -E "vendor_contract\.h:[0-9]+:[0-9]+: error: .*$text" \
+  elif ! grep -E "contract\.h:[0-9]+:[0-9]+: error: .*$text" \
     "$out/refused.log" >/dev/null; then
     cat "$out/refused.log"
     fail "$what was not refused by the contract header with \"$text\""
@@ -141,11 +141,11 @@ refused "a 64-bit build" "$release --target=x86_64-pc-windows-msvc" \
   "a 32-bit build"
 
 echo "== The MFC stand-in vendor library compiles"
-# The MSVC build's stand-in (standin/vendor/vendor_export_mfc.cpp), as that
+# The MSVC build's stand-in (standin/status_library/status_export_mfc.cpp), as that
 # build compiles it: its export, declared with MFC's CStringA, gets exactly
 # the contract's name and is exported by it, and the object asks the linker
 # for mfc140.lib.
-standin=standin/vendor/vendor_export_mfc.cpp
+standin=standin/status_library/status_export_mfc.cpp
 # shellcheck disable=SC2086
 if $clang $flags $release -c "$standin" -o "$out/standin.obj" \
   2>"$out/standin.log"; then

@@ -25,7 +25,7 @@ echo "== clang-tidy"
 # The Win32 and MSVC-ABI sources need the cross toolchains' headers and are
 # checked by compiling them with warnings as errors in the Windows build; the
 # MFC stand-in's need MFC (tools/check-msvc-build.sh compiles them).
-git ls-files 'modes/*.cpp' 'platform/*.cpp' 'protocol/*.cpp' 'streams/*.cpp' \
+git ls-files 'program/*.cpp' 'platform/*.cpp' 'protocol/*.cpp' 'streams/*.cpp' \
   'vendor/*.cpp' 'standin/*.cpp' |
   grep -v -e '_test\.cpp$' -e '_win32' -e '_msvc' -e '_mfc' -e '^standin/windows/' |
   xargs clang-tidy -p build/dev --quiet

@@ -10,7 +10,7 @@ tools/install-packages.sh cmake ninja-build g++ libgtest-dev
 cmake --preset release >/dev/null
 cmake --build --preset release
 
-export LMCDLL70_PATH="$PWD/build/release/standin/vendor/LMCDLL70.dll"
+export LMCDLL70_PATH="$PWD/build/release/standin/status_library/LMCDLL70.dll"
 # Relative to the repository root, as in the README's session.
 lmc=examples/sample.lmc
 bridge=build/release/status-bridge

@@ -40,10 +40,10 @@ echo "== Linux: cmake --install, everything, then a request"
 cmake --install build/dev --prefix "$work/linux" >/dev/null
 linux="$work/linux"
 lmc="$linux/share/status-bridge/examples/sample.lmc"
-expect "$(LMCDLL70_PATH="$linux/lib/status-bridge/standin/vendor/LMCDLL70.dll" \
+expect "$(LMCDLL70_PATH="$linux/lib/status-bridge/standin/status_library/LMCDLL70.dll" \
   "$linux/bin/status-bridge" --probe-only)" "$probe_line"
 expect "$(request 1 "$lmc" U1 | ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 \
-  LMCDLL70_PATH="$linux/lib/status-bridge/standin/vendor/LMCDLL70.dll" \
+  LMCDLL70_PATH="$linux/lib/status-bridge/standin/status_library/LMCDLL70.dll" \
   "$linux/bin/status-bridge")" \
   "{\"ok\":true,\"request_id\":\"1\",\"block_name\":\"U1\",\"lmc_file\":\"$lmc\",\"status\":\"READY\",\"source\":\"IsVerifiedReuseBlock\",\"raw_status\":1}"
 
@@ -59,7 +59,7 @@ expect "$(cat "$kit/VERSION")" "$version"
 # The exe's version resource, whose strings are UTF-16.
 expect "$(strings -el "$kit/status-bridge.exe" | grep -A1 -x FileVersion | tail -n 1)" "$version"
 sh tests/windows_build_check.sh "$(command -v llvm-readobj)" \
-  "$kit/status-bridge.exe" "$kit/standin/vendor-msvc/LMCDLL70.dll"
+  "$kit/status-bridge.exe" "$kit/standin/status_library-msvc/LMCDLL70.dll"
 if ! probe=$(tools/wine32-probe.sh "$root/build/win32/wineprefix"); then
   echo "package checks passed; the Windows test kit was checked without" \
     "running it: this machine cannot run 32-bit programs ($probe)"
@@ -74,18 +74,18 @@ wine_lmc=$(winpath "$kit/examples/sample.lmc")
 wine_lmc_json=$(printf '%s' "$wine_lmc" | sed 's/\\/\\\\/g')
 crlf=$(printf '\r')
 
-expect "$(LMCDLL70_PATH="$(winpath "$kit/standin/vendor-msvc/LMCDLL70.dll")" \
+expect "$(LMCDLL70_PATH="$(winpath "$kit/standin/status_library-msvc/LMCDLL70.dll")" \
   wine "$kit/status-bridge.exe" --probe-only)" "$probe_line$crlf"
 expect "$(request 1 "$wine_lmc_json" U1 | ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 \
-  LMCDLL70_PATH="$(winpath "$kit/standin/vendor-msvc/LMCDLL70.dll")" \
+  LMCDLL70_PATH="$(winpath "$kit/standin/status_library-msvc/LMCDLL70.dll")" \
   wine "$kit/status-bridge.exe")" \
   "{\"ok\":true,\"request_id\":\"1\",\"block_name\":\"U1\",\"lmc_file\":\"$wine_lmc_json\",\"status\":\"READY\",\"source\":\"IsVerifiedReuseBlock\",\"raw_status\":1}$crlf"
 expect "$(request 2 "$wine_lmc_json" U3 | ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 \
-  LMCDLL70_PATH="$(winpath "$kit/standin/vendor-mingw/LMCDLL70.dll")" \
+  LMCDLL70_PATH="$(winpath "$kit/standin/status_library-mingw/LMCDLL70.dll")" \
   wine "$kit/status-bridge.exe")" \
   "{\"ok\":false,\"error\":\"调用 Mentor 私有状态函数时发生异常\"}$crlf"
 status=0
-LMCDLL70_PATH="$(winpath "$kit/standin/vendor-without-export/LMCDLL70.dll")" \
+LMCDLL70_PATH="$(winpath "$kit/standin/status_library-without-export/LMCDLL70.dll")" \
   wine "$kit/status-bridge.exe" --probe-only >/dev/null || status=$?
 expect "$status" 3
 echo "package checks passed"

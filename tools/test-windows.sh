@@ -104,11 +104,11 @@ run_e2e() {
   STATUS_BRIDGE_E2E_LAUNCHER=$1
   STATUS_BRIDGE_E2E_PROGRAM="$win/status-bridge.exe"
   STATUS_BRIDGE_E2E_VENDOR="$win/standin/$4/LMCDLL70.dll"
-  STATUS_BRIDGE_E2E_VENDOR_THROWING="$win/standin/vendor-mingw/LMCDLL70.dll"
-  STATUS_BRIDGE_E2E_VENDOR_NO_EXPORT="$win/standin/vendor-without-export/LMCDLL70.dll"
-  STATUS_BRIDGE_E2E_VENDOR_WITH_DEPENDENCY="$win/standin/vendor-with-dependency/LMCDLL70.dll"
-  STATUS_BRIDGE_E2E_VENDOR_OTHER_BITNESS="$win/standin/vendor-other-bitness/LMCDLL70.dll"
-  STATUS_BRIDGE_E2E_VENDOR_FAILING_INIT="$win/standin/vendor-failing-init/LMCDLL70.dll"
+  STATUS_BRIDGE_E2E_VENDOR_THROWING="$win/standin/status_library-mingw/LMCDLL70.dll"
+  STATUS_BRIDGE_E2E_VENDOR_NO_EXPORT="$win/standin/status_library-without-export/LMCDLL70.dll"
+  STATUS_BRIDGE_E2E_VENDOR_WITH_DEPENDENCY="$win/standin/status_library-with-dependency/LMCDLL70.dll"
+  STATUS_BRIDGE_E2E_VENDOR_OTHER_BITNESS="$win/standin/status_library-other-bitness/LMCDLL70.dll"
+  STATUS_BRIDGE_E2E_VENDOR_FAILING_INIT="$win/standin/status_library-failing-init/LMCDLL70.dll"
   STATUS_BRIDGE_E2E_WINDOWS=$3
   export STATUS_BRIDGE_E2E_LAUNCHER STATUS_BRIDGE_E2E_PROGRAM \
     STATUS_BRIDGE_E2E_VENDOR STATUS_BRIDGE_E2E_VENDOR_THROWING \
@@ -131,7 +131,7 @@ if probe=$(tools/wine32-probe.sh "$root/build/win32/wineprefix"); then
   echo "== Windows: unit and end-to-end tests under 32-bit Wine (CTest)"
   run_counted ctest --preset win32 -LE static -V
   echo "== Windows: end-to-end cases from the Linux side, under 32-bit Wine"
-  run_e2e "$(command -v wine)" build/win32 1 vendor-msvc ""
+  run_e2e "$(command -v wine)" build/win32 1 status_library-msvc ""
   echo "Windows: 32-bit under Wine: $passed tests passed${skipped:+; skipped: $skipped};" \
     "$wine32_install"
   exit 0
@@ -155,7 +155,7 @@ cmake --build --preset win64-check -j2
 echo "== Windows: unit and end-to-end tests under 64-bit Wine (CTest)"
 run_counted ctest --preset win64-check -V
 echo "== Windows: end-to-end cases from the Linux side, under 64-bit Wine"
-run_e2e /usr/lib/wine/wine64 build/win64-check 64 vendor-mingw --win64
+run_e2e /usr/lib/wine/wine64 build/win64-check 64 status_library-mingw --win64
 echo "Windows: this machine cannot run 32-bit programs ($reason);" \
   "win32 built and checked statically; 64-bit under wine64: $passed tests" \
   "passed${skipped:+; skipped: $skipped}; $wine32_install"

@@ -30,10 +30,10 @@ PROGRAM = pathlib.Path(os.environ.get(
     "STATUS_BRIDGE_PROGRAM", ROOT / "build/dev/status-bridge")).resolve()
 VENDOR = pathlib.Path(os.environ.get(
     "STATUS_BRIDGE_VENDOR",
-    ROOT / "build/dev/standin/vendor/LMCDLL70.dll")).resolve()
+    ROOT / "build/dev/standin/status_library/LMCDLL70.dll")).resolve()
 VENDOR_NO_EXPORT = pathlib.Path(os.environ.get(
     "STATUS_BRIDGE_VENDOR_NO_EXPORT",
-    VENDOR.parent.parent / "vendor-without-export/LMCDLL70.dll")).resolve()
+    VENDOR.parent.parent / "status_library-without-export/LMCDLL70.dll")).resolve()
 
 # Upper bound for waits on the bridge in these tests, so a fault fails a test
 # instead of hanging the run.
@@ -895,7 +895,7 @@ class ReadmeTest(unittest.TestCase):
         if build != "build/dev":
             # Another build than the README's: point the script at it.
             script = script.replace(
-                '"$PWD/build/dev/standin/vendor/LMCDLL70.dll"', f'"{VENDOR}"')
+                '"$PWD/build/dev/standin/status_library/LMCDLL70.dll"', f'"{VENDOR}"')
             script = script.replace("$PWD/build/dev", str(PROGRAM.parent))
         env = {k: v for k, v in os.environ.items()
                if not k.startswith("ORVEK_")}

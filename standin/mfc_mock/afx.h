@@ -1,5 +1,5 @@
 // A minimal mock of MFC's <afx.h>, for the MSVC-mode check of
-// bridge/vendor_contract.h and of the MFC stand-in vendor library only
+// status_library/contract.h and of the MFC stand-in vendor library only
 // (tools/check-msvc-build.sh). It is not MFC, it is never part of a build,
 // and it declares only what those sources use. Written from Microsoft's
 // documentation; nothing is copied from MFC's own headers:

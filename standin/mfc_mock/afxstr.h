@@ -1,5 +1,5 @@
 // A minimal mock of MFC's <afxstr.h>, for the MSVC-mode check of
-// bridge/vendor_contract.h only (see afx.h beside it). Written from
+// status_library/contract.h only (see afx.h beside it). Written from
 // Microsoft's documentation and from the vendor export's decorated name;
 // nothing is copied from MFC's own headers:
 // - "CStringT Class": template <typename BaseType, class StringTraits>

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "vendor/vendor_contract.h"
+#include "status_library/contract.h"
 
 namespace status_bridge {
 namespace {

@@ -2,16 +2,16 @@
 # own, never beside status-bridge.exe (a bare-name load searches the program's
 # folder first):
 #
-# standin/vendor-msvc/LMCDLL70.dll      built for the MSVC ABI by clang and
+# standin/status_library-msvc/LMCDLL70.dll      built for the MSVC ABI by clang and
 #                                       lld-link, with the vendor's signature;
 #                                       answers, logs, crashes, and raises an
 #                                       MSVC exception for the throw rules.
 #                                       32-bit builds only: the vendor's
 #                                       library is a 32-bit one.
-# standin/vendor-mingw/LMCDLL70.dll     built by mingw from vendor_export.cpp;
+# standin/status_library-mingw/LMCDLL70.dll     built by mingw from status_export.cpp;
 #                                       its throw rules throw mingw exceptions
 #                                       that the bridge can catch.
-# standin/vendor-without-export/...     built by mingw, without the export.
+# standin/status_library-without-export/...     built by mingw, without the export.
 #
 # Either way the decorated name comes from compiling the vendor's signature
 # for the 32-bit MSVC ABI, which needs no 32-bit program to run.
@@ -21,7 +21,7 @@ find_program(STANDIN_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
 find_program(STANDIN_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
 find_program(STANDIN_LLVM_NM NAMES llvm-nm llvm-nm-14 REQUIRED)
 
-set(msvc_dir ${PROJECT_BINARY_DIR}/standin/vendor-msvc)
+set(msvc_dir ${PROJECT_BINARY_DIR}/standin/status_library-msvc)
 set(msvc_work ${CMAKE_CURRENT_BINARY_DIR}/windows/msvc)
 set(msvc_dll ${msvc_dir}/LMCDLL70.dll)
 set(msvc_flags
@@ -29,15 +29,15 @@ set(msvc_flags
   -ffreestanding -nostdlibinc -Wall -Wextra -Werror -I${PROJECT_SOURCE_DIR})
 
 set(msvc_objects)
-foreach(source vendor_export_msvc lmc_rules)
+foreach(source status_export_msvc lmc_rules)
   add_custom_command(
     OUTPUT ${msvc_work}/${source}.obj
     COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_work}
     COMMAND ${STANDIN_CLANG} ${msvc_flags} -c
-            ${PROJECT_SOURCE_DIR}/standin/vendor/${source}.cpp
+            ${PROJECT_SOURCE_DIR}/standin/status_library/${source}.cpp
             -o ${msvc_work}/${source}.obj
-    DEPENDS ${PROJECT_SOURCE_DIR}/standin/vendor/${source}.cpp
-            ${PROJECT_SOURCE_DIR}/standin/vendor/lmc_rules.h
+    DEPENDS ${PROJECT_SOURCE_DIR}/standin/status_library/${source}.cpp
+            ${PROJECT_SOURCE_DIR}/standin/status_library/lmc_rules.h
             ${PROJECT_SOURCE_DIR}/standin/cstring_runtime/standin_cstring.h
     COMMENT "Compiling ${source}.cpp for the MSVC ABI"
     VERBATIM)
@@ -73,47 +73,47 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     DEPENDS ${msvc_objects} ${msvc_work}/kernel32.lib ${msvc_work}/standin_cstring.lib
     COMMENT "Linking the MSVC-ABI stand-in vendor library"
     VERBATIM)
-  add_custom_target(standin_vendor_msvc ALL DEPENDS ${msvc_dll})
+  add_custom_target(standin_status_library_msvc ALL DEPENDS ${msvc_dll})
   set_property(GLOBAL PROPERTY STATUS_BRIDGE_MSVC_ABI_VENDOR ${msvc_dll})
 endif()
 
 # The mingw stand-in exports its function under the decorated name that the
 # MSVC-ABI compiler derived above, read from that object file.
-set(export_def ${CMAKE_CURRENT_BINARY_DIR}/windows/vendor_export_alias.def)
+set(export_def ${CMAKE_CURRENT_BINARY_DIR}/windows/status_export_alias.def)
 add_custom_command(
   OUTPUT ${export_def}
   COMMAND ${CMAKE_COMMAND} -DNM=${STANDIN_LLVM_NM}
-          -DOBJECT=${msvc_work}/vendor_export_msvc.obj -DOUTPUT=${export_def}
+          -DOBJECT=${msvc_work}/status_export_msvc.obj -DOUTPUT=${export_def}
           -P ${CMAKE_CURRENT_LIST_DIR}/write_export_def.cmake
-  DEPENDS ${msvc_work}/vendor_export_msvc.obj
+  DEPENDS ${msvc_work}/status_export_msvc.obj
           ${CMAKE_CURRENT_LIST_DIR}/write_export_def.cmake
   COMMENT "Writing the mingw stand-in's export definition"
   VERBATIM)
 add_custom_target(standin_export_def DEPENDS ${export_def})
 
-add_standin_vendor(standin_vendor_mingw standin/vendor-mingw EXPORT_ALIAS ${export_def})
-add_dependencies(standin_vendor_mingw standin_export_def)
-add_standin_vendor(standin_vendor_no_export standin/vendor-without-export)
+add_standin_status_library(standin_status_library_mingw standin/status_library-mingw EXPORT_ALIAS ${export_def})
+add_dependencies(standin_status_library_mingw standin_export_def)
+add_standin_status_library(standin_status_library_no_export standin/status_library-without-export)
 
 # Doubles for the diagnosis (--diagnose), each a LMCDLL70.dll in a folder of
 # its own:
-# standin/vendor-with-dependency/     the mingw stand-in, importing
+# standin/status_library-with-dependency/     the mingw stand-in, importing
 #                                     lmc_helper.dll, which lies beside it:
 #                                     found only with that folder on PATH.
-# standin/vendor-other-bitness/       a DLL of the other bitness, built by
+# standin/status_library-other-bitness/       a DLL of the other bitness, built by
 #                                     clang and lld-link;
-# standin/vendor-failing-init/        (below) a DLL whose initialisation
+# standin/status_library-failing-init/        (below) a DLL whose initialisation
 #                                     fails.
-set(dependency_dir ${PROJECT_BINARY_DIR}/standin/vendor-with-dependency)
-add_library(standin_vendor_helper SHARED windows/vendor_helper.cpp)
-set_target_properties(standin_vendor_helper PROPERTIES
+set(dependency_dir ${PROJECT_BINARY_DIR}/standin/status_library-with-dependency)
+add_library(standin_status_library_helper SHARED windows/dependency_helper.cpp)
+set_target_properties(standin_status_library_helper PROPERTIES
   PREFIX "" OUTPUT_NAME lmc_helper RUNTIME_OUTPUT_DIRECTORY ${dependency_dir})
-add_standin_vendor(standin_vendor_with_dependency standin/vendor-with-dependency
+add_standin_status_library(standin_status_library_with_dependency standin/status_library-with-dependency
   EXPORT_ALIAS ${export_def})
-add_dependencies(standin_vendor_with_dependency standin_export_def)
-target_sources(standin_vendor_with_dependency PRIVATE windows/uses_helper.cpp)
-target_link_libraries(standin_vendor_with_dependency PRIVATE
-  standin_vendor_helper)
+add_dependencies(standin_status_library_with_dependency standin_export_def)
+target_sources(standin_status_library_with_dependency PRIVATE windows/uses_helper.cpp)
+target_link_libraries(standin_status_library_with_dependency PRIVATE
+  standin_status_library_helper)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(other_target i686-pc-windows-msvc)
@@ -122,7 +122,7 @@ else()
   set(other_target x86_64-pc-windows-msvc)
   set(other_machine x64)
 endif()
-set(other_dir ${PROJECT_BINARY_DIR}/standin/vendor-other-bitness)
+set(other_dir ${PROJECT_BINARY_DIR}/standin/status_library-other-bitness)
 set(other_work ${CMAKE_CURRENT_BINARY_DIR}/windows/other-bitness)
 add_custom_command(
   OUTPUT ${other_dir}/LMCDLL70.dll
@@ -136,16 +136,16 @@ add_custom_command(
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/other_bitness.cpp
   COMMENT "Linking the stand-in vendor library of the other bitness"
   VERBATIM)
-add_custom_target(standin_vendor_other_bitness ALL
+add_custom_target(standin_status_library_other_bitness ALL
   DEPENDS ${other_dir}/LMCDLL70.dll)
 
 # The DLL whose DllMain returns FALSE.
-add_library(standin_vendor_failing_init MODULE windows/failing_init.cpp)
-target_link_libraries(standin_vendor_failing_init PRIVATE
+add_library(standin_status_library_failing_init MODULE windows/failing_init.cpp)
+target_link_libraries(standin_status_library_failing_init PRIVATE
   status_bridge_warnings)
-set_target_properties(standin_vendor_failing_init PROPERTIES
+set_target_properties(standin_status_library_failing_init PROPERTIES
   PREFIX "" SUFFIX "" OUTPUT_NAME LMCDLL70.dll
-  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/standin/vendor-failing-init)
+  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/standin/status_library-failing-init)
 
 if(TARGET status_bridge_unit_tests)
   # The exports of these libraries, checked against the bridge's constant;
@@ -154,9 +154,9 @@ if(TARGET status_bridge_unit_tests)
   target_sources(status_bridge_unit_tests PRIVATE windows/export_name_test.cpp)
   target_compile_definitions(status_bridge_unit_tests PRIVATE
     STATUS_BRIDGE_MSVC_ABI_VENDOR="$<$<BOOL:${msvc_abi_vendor}>:Z:${msvc_abi_vendor}>"
-    STATUS_BRIDGE_MINGW_VENDOR="Z:$<TARGET_FILE:standin_vendor_mingw>")
-  add_dependencies(status_bridge_unit_tests standin_vendor_mingw)
+    STATUS_BRIDGE_MINGW_VENDOR="Z:$<TARGET_FILE:standin_status_library_mingw>")
+  add_dependencies(status_bridge_unit_tests standin_status_library_mingw)
   if(msvc_abi_vendor)
-    add_dependencies(status_bridge_unit_tests standin_vendor_msvc)
+    add_dependencies(status_bridge_unit_tests standin_status_library_msvc)
   endif()
 endif()

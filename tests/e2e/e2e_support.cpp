@@ -62,7 +62,7 @@ namespace {
 
 Environment EnvFor(const std::string& library, bool trace) {
   Environment env = {{"LMCDLL70_PATH", TargetPath(library)},
-                     {kAllowPrivate, "1"}};
+                     {kPrivateCallVariable, "1"}};
   if (trace) {
     env.emplace_back(kTraceOn, "1");
   }
@@ -71,11 +71,11 @@ Environment EnvFor(const std::string& library, bool trace) {
 
 }  // namespace
 
-Environment VendorEnv(bool trace) {
+Environment StandInEnv(bool trace) {
   return EnvFor(GetTarget().vendor_library, trace);
 }
 
-Environment ThrowingVendorEnv(bool trace) {
+Environment ThrowingStandInEnv(bool trace) {
   return EnvFor(GetTarget().vendor_throwing, trace);
 }
 

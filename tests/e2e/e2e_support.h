@@ -15,8 +15,8 @@
 namespace e2e {
 
 inline constexpr char kTraceOn[] = "ORVEK_STATUS_BRIDGE_TRACE";
-inline constexpr char kAllowPrivate[] = "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE";
-inline constexpr char kVendorLog[] = "ORVEK_STANDIN_VENDOR_LOG";
+inline constexpr char kPrivateCallVariable[] = "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE";
+inline constexpr char kStandInCallLog[] = "ORVEK_STANDIN_VENDOR_LOG";
 
 // The probe line, written out here so that the tests check the program's
 // bytes against an independent copy.
@@ -32,8 +32,8 @@ inline constexpr const char* kMissingRequest =
     status_bridge::kMissingRequestMessage;
 inline constexpr const char* kInvalidRequest =
     status_bridge::kInvalidRequestMessage;
-inline constexpr const char* kVendorException =
-    status_bridge::kVendorExceptionMessage;
+inline constexpr const char* kStatusCallException =
+    status_bridge::kStatusCallExceptionMessage;
 inline constexpr const char* kEmptyRequest =
     status_bridge::kEmptyRequestMessage;
 inline constexpr const char* kUnrepresentable =
@@ -88,10 +88,10 @@ int ExitCodeOfStatus(unsigned long status);
 
 // The environment of a run against the stand-in vendor library: the library
 // path, the private call allowed, tracing as asked.
-Environment VendorEnv(bool trace = false);
+Environment StandInEnv(bool trace = false);
 
-// As VendorEnv, with the stand-in whose throw rules really throw.
-Environment ThrowingVendorEnv(bool trace = false);
+// As StandInEnv, with the stand-in whose throw rules really throw.
+Environment ThrowingStandInEnv(bool trace = false);
 
 // The command that runs the bridge under test with `args`.
 std::vector<std::string> BridgeCommand(const std::vector<std::string>& args);

@@ -62,7 +62,7 @@ TEST(FaultsTest, StandardInputThatCannotBeReadEndsLikeAnEmptyOne) {
       RunOptions options;
       options.stdin_closed = kind == Stdin::kNotOpen;
       options.stdin_path = kind == Stdin::kDirectory ? "/" : "";
-      RunResult run = RunBridge(mode.args, VendorEnv(true), "", options);
+      RunResult run = RunBridge(mode.args, StandInEnv(true), "", options);
       std::string what = std::string(Describe(kind)) + ", " +
                          (mode.args.empty() ? "one-shot" : mode.args[0]);
       EXPECT_EQ(run.out, mode.out) << what;
@@ -104,8 +104,8 @@ class LostAnswersTest : public ::testing::Test {
                               Request("4", lmc_, "U4");
     const std::string thrown = TraceOf({"calling-status-function"});
     const int kRounds = 500;
-    Environment vendor = VendorEnv(true);
-    Environment throwing = ThrowingVendorEnv(true);
+    Environment vendor = StandInEnv(true);
+    Environment throwing = ThrowingStandInEnv(true);
     Environment not_allowed = {
         {"LMCDLL70_PATH", TargetPath(GetTarget().vendor_library)},
         {kTraceOn, "1"}};
@@ -259,7 +259,7 @@ TEST(ExhaustedMemoryTest, AnOversizedLineEndsTheProcessAbnormally) {
     options.stdin_path =
         WriteWithHole(dir, "input.txt", c.head, line_bytes, c.tail);
     options.address_space_limit = windows ? 0 : 48 * kMiB;
-    RunResult run = RunBridge(c.args, VendorEnv(true), "", options);
+    RunResult run = RunBridge(c.args, StandInEnv(true), "", options);
     EXPECT_EQ(run.out, c.out) << mode;
     EXPECT_EQ(run.err, c.err) << mode;
     if (windows) {
@@ -307,9 +307,9 @@ TEST(ExhaustedMemoryTest, RunningOutInsideTheStatusCallGivesTheErrorLine) {
     const std::string refused = Lines(
         server
             ? std::initializer_list<std::string>{small_answer,
-                                                 ErrorLine(kVendorException),
+                                                 ErrorLine(kStatusCallException),
                                                  small_answer}
-            : std::initializer_list<std::string>{ErrorLine(kVendorException)});
+            : std::initializer_list<std::string>{ErrorLine(kStatusCallException)});
     const std::string answered = Lines(
         server ? std::initializer_list<std::string>{small_answer,
                                                     SuccessLine("big", name,
@@ -322,7 +322,7 @@ TEST(ExhaustedMemoryTest, RunningOutInsideTheStatusCallGivesTheErrorLine) {
          limit += 8 * kMiB) {
       RunOptions options;
       options.address_space_limit = limit;
-      RunResult run = RunBridge(args, VendorEnv(), input, options);
+      RunResult run = RunBridge(args, StandInEnv(), input, options);
       std::string at =
           std::string(mode) + " with " + std::to_string(limit / kMiB) + " MiB";
       if (run.signal == SIGABRT) {

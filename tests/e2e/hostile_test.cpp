@@ -111,7 +111,7 @@ TEST_F(HostileInputTest, HugeLinesAreAnsweredInAFewTimesTheirSize) {
   RunOptions options;
   options.stdin_path = input_path;
   long own_kib = ResidentKibOfThisProcess();
-  RunResult run = RunBridge({"--server"}, VendorEnv(), "", options);
+  RunResult run = RunBridge({"--server"}, StandInEnv(), "", options);
   ExpectAnswers(
       run.out,
       {SuccessLine("s", "U1", lmc_, true),
@@ -193,7 +193,7 @@ TEST_F(HostileInputTest, TenThousandLinesOfRandomBytes) {
     }
     answers.push_back(RefusalOf(line));
   }
-  RunResult run = RunBridge({"--server"}, VendorEnv(), input);
+  RunResult run = RunBridge({"--server"}, StandInEnv(), input);
   ExpectAnswers(run.out, answers, "random bytes");
   EXPECT_EQ(run.exit_code, 0);
 }
@@ -242,7 +242,7 @@ TEST_F(HostileInputTest, MalformedUtf8PassesByteForByte) {
            R"("block_name":")"
            "\xe4\n";
   answers.push_back(ErrorLine(kInvalidRequest));
-  RunResult run = RunBridge({"--server"}, VendorEnv(), input);
+  RunResult run = RunBridge({"--server"}, StandInEnv(), input);
   ExpectAnswers(run.out, answers, "malformed UTF-8");
   EXPECT_EQ(run.exit_code, 0);
 }
@@ -293,7 +293,7 @@ TEST_F(HostileInputTest, CarriageReturnsAreOrdinaryBytesExceptBeforeLf) {
        {SuccessLine("1", "U\r1", lmc_, true)}},
   };
   for (const Case& c : cases) {
-    RunResult run = RunBridge({"--server"}, VendorEnv(), c.input);
+    RunResult run = RunBridge({"--server"}, StandInEnv(), c.input);
     ExpectAnswers(run.out, c.answers, c.what);
     EXPECT_EQ(run.exit_code, 0) << c.what;
   }
@@ -310,7 +310,7 @@ TEST_F(HostileInputTest, AMillionEmptyLines) {
   input += Request("last", lmc_, "U1");
   std::vector<std::string> answers(count, ErrorLine(kEmptyRequest));
   answers.push_back(SuccessLine("last", "U1", lmc_, true));
-  RunResult run = RunBridge({"--server"}, VendorEnv(), input);
+  RunResult run = RunBridge({"--server"}, StandInEnv(), input);
   ExpectAnswers(run.out, answers, "a million empty lines");
   EXPECT_EQ(run.exit_code, 0);
 }
@@ -365,7 +365,7 @@ TEST_F(HostileInputTest, KeysRepeatedThousandsOfTimes) {
     input += c.line + "\n";
     answers.push_back(c.answer);
   }
-  RunResult run = RunBridge({"--server"}, VendorEnv(), input);
+  RunResult run = RunBridge({"--server"}, StandInEnv(), input);
   ExpectAnswers(run.out, answers, "repeated keys");
   EXPECT_EQ(run.exit_code, 0);
 }
@@ -413,7 +413,7 @@ TEST_F(HostileInputTest, EveryEscapeOfTheTableAndNoOther) {
       R"({"op":"is_verified","request_id":"1","lmc_file":"a","block_name":"b\)"
       "\n";
   answers.push_back(ErrorLine(kInvalidRequest));
-  RunResult run = RunBridge({"--server"}, VendorEnv(), input);
+  RunResult run = RunBridge({"--server"}, StandInEnv(), input);
   ExpectAnswers(run.out, answers, "escapes");
   EXPECT_EQ(run.exit_code, 0);
 }

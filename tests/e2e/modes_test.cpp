@@ -45,7 +45,7 @@ TEST(ModeChoiceTest, OnlyTheWholeFirstArgumentChoosesTheMode) {
       {{"--Codec-test"}, one_shot},
   };
   for (const Case& c : cases) {
-    RunResult run = RunBridge(c.args, VendorEnv(), kTwoRequests);
+    RunResult run = RunBridge(c.args, StandInEnv(), kTwoRequests);
     std::string args;
     for (const std::string& arg : c.args) {
       args += "[" + arg + "]";
@@ -206,7 +206,7 @@ TEST(LoaderTest, EarlyEndsReleaseTheLibraryBeforeTheirLine) {
        0},
       {"probe ignores the opt-in",
        {"--probe-only"},
-       {{"LMCDLL70_PATH", vendor}, {kAllowPrivate, "no"}},
+       {{"LMCDLL70_PATH", vendor}, {kPrivateCallVariable, "no"}},
        Lines({kUnloaded, kProbeLine}),
        TraceOf({"starting", "dll-loaded", "export-found"}),
        0},
@@ -218,7 +218,7 @@ TEST(LoaderTest, EarlyEndsReleaseTheLibraryBeforeTheirLine) {
        3},
       {"server without export",
        {"--server"},
-       {{"LMCDLL70_PATH", no_export}, {kAllowPrivate, "1"}},
+       {{"LMCDLL70_PATH", no_export}, {kPrivateCallVariable, "1"}},
        Lines({kUnloaded, ErrorLine(kExportMissing)}),
        TraceOf({"starting", "dll-loaded", "export-missing"}),
        3},
@@ -247,7 +247,7 @@ TEST(LoaderTest, OptInMustBeExactlyOne) {
       Environment env = {
           {"LMCDLL70_PATH", TargetPath(GetTarget().vendor_library)}};
       if (value != nullptr) {
-        env.emplace_back(kAllowPrivate, value);
+        env.emplace_back(kPrivateCallVariable, value);
       }
       RunResult run = RunBridge({mode}, env, kTwoRequests);
       EXPECT_EQ(run.out, Lines({ErrorLine(kPrivateCallDisabled)}))

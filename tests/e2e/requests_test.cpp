@@ -33,13 +33,13 @@ class RequestsTest : public ::testing::Test {
 
   // The environment for a run that logs the vendor calls.
   Environment Env(bool trace = false) const {
-    Environment env = VendorEnv(trace);
-    env.emplace_back(kVendorLog, TargetPath(log_));
+    Environment env = StandInEnv(trace);
+    env.emplace_back(kStandInCallLog, TargetPath(log_));
     return env;
   }
   Environment ThrowingEnv(bool trace = false) const {
-    Environment env = ThrowingVendorEnv(trace);
-    env.emplace_back(kVendorLog, TargetPath(log_));
+    Environment env = ThrowingStandInEnv(trace);
+    env.emplace_back(kStandInCallLog, TargetPath(log_));
     return env;
   }
   std::vector<std::string> LoggedCalls() const {
@@ -133,7 +133,7 @@ TEST_F(RequestsTest, AnExceptionFromTheExportGivesOneErrorLine) {
   for (const char* block_name : {"U3", "U4"}) {
     RunResult run =
         RunBridge({}, ThrowingEnv(true), Request("1", lmc_, block_name));
-    EXPECT_EQ(run.out, Lines({ErrorLine(kVendorException)})) << block_name;
+    EXPECT_EQ(run.out, Lines({ErrorLine(kStatusCallException)})) << block_name;
     EXPECT_EQ(run.err, TraceOf({"starting", "dll-loaded", "export-found",
                                 "waiting-for-request", "request-parsed",
                                 "calling-status-function"}))
@@ -142,7 +142,7 @@ TEST_F(RequestsTest, AnExceptionFromTheExportGivesOneErrorLine) {
 
     run = RunBridge({"--server"}, ThrowingEnv(),
                     Request("1", lmc_, block_name) + Request("2", lmc_, "U1"));
-    EXPECT_EQ(run.out, Lines({ErrorLine(kVendorException),
+    EXPECT_EQ(run.out, Lines({ErrorLine(kStatusCallException),
                               SuccessLine("2", "U1", lmc_, true)}))
         << block_name;
     EXPECT_EQ(run.exit_code, 0);
@@ -280,7 +280,7 @@ TEST_F(RequestsTest, ServerAnswersAHundredThousandRequestsInOrder) {
           SuccessLine(id, "U1", "none.lmc", false) + GetTarget().line_end;
     }
   }
-  RunResult run = RunBridge({"--server"}, VendorEnv(), input);
+  RunResult run = RunBridge({"--server"}, StandInEnv(), input);
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_TRUE(run.out == expected)
       << "the answers differ from the expected " << kRequests << " lines";

@@ -66,7 +66,7 @@ TEST_F(StreamsTest, NonBlockingOutputWithALateReaderLosesNoLine) {
   RunOptions options;
   options.nonblocking_output = true;
   options.output_delay = milliseconds(1000);
-  RunResult run = RunBridge({"--server"}, VendorEnv(true), input, options);
+  RunResult run = RunBridge({"--server"}, StandInEnv(true), input, options);
   EXPECT_TRUE(run.out == out) << FirstDifference(run.out, out);
   EXPECT_TRUE(run.err == err) << FirstDifference(run.err, err);
   EXPECT_EQ(run.exit_code, 0);
@@ -97,7 +97,7 @@ TEST_F(StreamsTest, NonBlockingInputWaitsForALateRequest) {
     RunOptions options;
     options.nonblocking_stdin = true;
     options.input_delay = milliseconds(300);
-    RunResult run = RunBridge(c.args, VendorEnv(), c.input, options);
+    RunResult run = RunBridge(c.args, StandInEnv(), c.input, options);
     EXPECT_EQ(run.out, c.out) << mode;
     EXPECT_EQ(run.exit_code, 0) << mode;
   }
@@ -113,8 +113,8 @@ TEST_F(StreamsTest, AnswersReachAReaderThatComesBack) {
   int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   RunOptions options;
   options.stdout_path = fifo;
-  Environment env = VendorEnv();
-  env.emplace_back(kVendorLog, TargetPath(log));
+  Environment env = StandInEnv();
+  env.emplace_back(kStandInCallLog, TargetPath(log));
   Conversation bridge(BridgeCommand({"--server"}), BridgeEnv(env), options);
   auto answer_to = [&](const char* block) {
     return Lines({SuccessLine(block, block, lmc_, false)});
@@ -163,7 +163,7 @@ long ResidentKib(pid_t pid) {
 // After a line of 256 MiB has been answered, a running server holds no more
 // than a few MiB beyond what it held before the line.
 TEST_F(StreamsTest, AHugeLineGivesItsMemoryBackOnceAnswered) {
-  Conversation bridge(BridgeCommand({"--server"}), BridgeEnv(VendorEnv()));
+  Conversation bridge(BridgeCommand({"--server"}), BridgeEnv(StandInEnv()));
   std::string answer;
   bridge.Write(Request("1", lmc_, "U1"));
   ASSERT_TRUE(bridge.ReadLine(std::chrono::seconds(20), &answer));

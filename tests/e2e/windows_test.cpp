@@ -55,7 +55,7 @@ class MsvcAbiVendorTest : public WindowsTest {
 RunResult RunUntilTheVendorFaults(const std::string& lmc,
                                   const std::string& block_name) {
   RunResult run =
-      RunBridge({"--server"}, VendorEnv(true),
+      RunBridge({"--server"}, StandInEnv(true),
                 Request("1", lmc, "U1") + Request("2", lmc, block_name) +
                     Request("3", lmc, "U1"));
   // Wine itself writes a notice to standard error when a program dies of an
@@ -104,7 +104,7 @@ TEST_F(WindowsTest, TextModeStreamsTranslateLineEnds) {
        ""},
   };
   for (const Case& c : cases) {
-    RunResult run = RunBridge(c.args, VendorEnv(true), c.input);
+    RunResult run = RunBridge(c.args, StandInEnv(true), c.input);
     EXPECT_EQ(run.out, c.out) << c.what;
     EXPECT_EQ(run.err, c.err) << c.what;
     EXPECT_EQ(run.exit_code, 0) << c.what;
@@ -146,7 +146,7 @@ TEST_F(WindowsTest, CtrlZEndsTheInput) {
        0},
   };
   for (const Case& c : cases) {
-    RunResult run = RunBridge(c.args, VendorEnv(), c.input);
+    RunResult run = RunBridge(c.args, StandInEnv(), c.input);
     EXPECT_EQ(run.out, c.out) << c.what;
     EXPECT_EQ(run.exit_code, c.exit_code) << c.what;
   }
@@ -210,8 +210,8 @@ TEST_F(MsvcAbiVendorTest, ExportReceivesTheStringsIntact) {
   const std::string log = dir_.Path("calls.log");
   const std::string long_name(5000, 'L');
   const std::string latin = "Bl\303\266ck";  // Blöck
-  Environment env = VendorEnv();
-  env.emplace_back(kVendorLog, TargetPath(log));
+  Environment env = StandInEnv();
+  env.emplace_back(kStandInCallLog, TargetPath(log));
   RunResult run = RunBridge({"--server"}, env,
                             Request("a", lmc_, latin, "RUL") +
                                 Request("b", lmc_, long_name, "7") +
@@ -292,8 +292,8 @@ TEST_F(WindowsTest, NamesReachTheVendorInTheAnsiCodePage) {
       continue;  // The code page stays 1252; the Linux side runs this case.
     }
     const std::string log = dir_.Path(std::string(c.locale) + ".log");
-    Environment env = VendorEnv();
-    env.emplace_back(kVendorLog, TargetPath(log));
+    Environment env = StandInEnv();
+    env.emplace_back(kStandInCallLog, TargetPath(log));
     env.emplace_back("LC_ALL", c.locale);
     RunResult run = RunBridge({"--server"}, env, c.input);
     EXPECT_EQ(run.out, c.out) << c.locale;
@@ -301,7 +301,7 @@ TEST_F(WindowsTest, NamesReachTheVendorInTheAnsiCodePage) {
     EXPECT_EQ(ReadFile(log), c.logged) << c.locale;
   }
   // One-shot: the refusal is the run's answer, and the run ends with 0.
-  RunResult run = RunBridge({}, VendorEnv(), Request("1", latin_lmc, kuai));
+  RunResult run = RunBridge({}, StandInEnv(), Request("1", latin_lmc, kuai));
   EXPECT_EQ(run.out, Lines({refused}));
   EXPECT_EQ(run.exit_code, 0);
 }
@@ -311,7 +311,7 @@ TEST_F(WindowsTest, MingwExportsByteTwoReadsAsVerified) {
   if (GetTarget().msvc) {
     GTEST_SKIP() << "the MSVC build has no mingw-built stand-in";
   }
-  RunResult run = RunBridge({}, ThrowingVendorEnv(), Request("1", lmc_, "U6"));
+  RunResult run = RunBridge({}, ThrowingStandInEnv(), Request("1", lmc_, "U6"));
   EXPECT_EQ(run.out, Lines({SuccessLine("1", "U6", lmc_, true)}));
   EXPECT_EQ(run.exit_code, 0);
 }

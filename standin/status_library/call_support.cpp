@@ -1,0 +1,62 @@
+#include "standin/status_library/call_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace standin {
+
+namespace {
+
+// The environment variable naming the file to which every call is logged.
+constexpr char kCallLogVariable[] = "ORVEK_STANDIN_VENDOR_LOG";
+
+// When this environment variable is set, the library writes kUnloadNote to
+// standard output as it is unloaded, so a test can see when the bridge
+// releases it relative to the bridge's own lines.
+constexpr char kUnloadNoteVariable[] = "ORVEK_STANDIN_VENDOR_UNLOAD_NOTE";
+constexpr char kUnloadNote[] = "stand-in vendor library unloaded\n";
+
+struct UnloadNote {
+  ~UnloadNote() {
+    const char* value = std::getenv(kUnloadNoteVariable);
+    if (value != nullptr && *value != '\0') {
+      std::fputs(kUnloadNote, stdout);
+      std::fflush(stdout);
+    }
+  }
+} unload_note;
+
+void AppendToString(const char* bytes, size_t length, void* context) {
+  static_cast<std::string*>(context)->append(bytes, length);
+}
+
+}  // namespace
+
+void LogCall(const char* block_name, int32_t block_type, const char* lmc_file) {
+  const char* log_path = std::getenv(kCallLogVariable);
+  if (log_path == nullptr || *log_path == '\0') {
+    return;
+  }
+  std::string record;
+  EmitCallRecord(block_name, block_type, lmc_file, AppendToString, &record);
+  if (std::FILE* log = std::fopen(log_path, "ab")) {
+    std::fwrite(record.data(), 1, record.size(), log);
+    std::fclose(log);
+  }
+}
+
+Outcome OutcomeFromFile(const char* path, const char* block_name) {
+  std::string text;
+  if (std::FILE* file = std::fopen(path, "rb")) {
+    char buffer[4096];
+    size_t count;
+    while ((count = std::fread(buffer, 1, sizeof(buffer), file)) > 0) {
+      text.append(buffer, count);
+    }
+    std::fclose(file);
+  }
+  return FindOutcome(text.data(), text.size(), block_name);
+}
+
+}  // namespace standin

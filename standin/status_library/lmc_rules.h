@@ -1,0 +1,48 @@
+#pragma once
+
+// The stand-in vendor library's behaviour, kept free of any runtime library
+// so that every build of the stand-in (including one without a C runtime)
+// shares it.
+//
+// An LMC file for the stand-in is text with one rule per line:
+//
+//   <outcome> <block name>
+//
+// The outcome is one of the words below; the block name is every byte after
+// the first blank up to the line end (a CR before the LF is not part of it).
+// A name of "*" matches every block. The first rule that matches decides;
+// blank lines, lines starting with '#' and lines with another outcome word
+// are skipped. A block that no rule names, and every block of an LMC file
+// that cannot be read, is not verified.
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace standin {
+
+// The MSVC-ABI build of the stand-in (status_export_msvc.cpp) differs in two
+// outcomes: "verified-2" returns true, since its export returns a C++ bool,
+// and the two throw outcomes raise the structured exception of an MSVC C++
+// throw (0xE06D7363), which no mingw-built caller can catch.
+enum class Outcome {
+  kNotVerified,  // "not-verified": the export returns false.
+  kVerified,     // "verified": the export returns true (the byte 1).
+  kVerifiedTwo,  // "verified-2": the export returns the byte 2.
+  kThrowClass,   // "throw-class": the export throws an exception object.
+  kThrowInt,     // "throw-int": the export throws an int.
+  kCrash,        // "crash": the export writes through a null pointer.
+};
+
+// The outcome for `block_name` (NUL-terminated) under the rules `text`.
+Outcome FindOutcome(const char* text, size_t length, const char* block_name);
+
+// Receives pieces of a call record.
+using Emit = void (*)(const char* bytes, size_t length, void* context);
+
+// Emits the log record of one call, as one line:
+//   name=<block name> type=<block type> lmc=<LMC file>
+// Bytes of the names outside '!'..'~', and '%', are written as %XX.
+void EmitCallRecord(const char* block_name, int32_t block_type,
+                    const char* lmc_file, Emit emit, void* context);
+
+}  // namespace standin
