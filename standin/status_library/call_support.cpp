@@ -4,6 +4,20 @@
 #include <cstdlib>
 #include <string>
 
+#if defined(_WIN32)
+// The two kernel32 functions of the raw write, declared as the Windows SDK
+// declares them, so that this file needs no <windows.h>.
+extern "C" __declspec(dllimport) void* __stdcall GetStdHandle(
+    unsigned long which);
+extern "C" __declspec(dllimport) int __stdcall WriteFile(void* file,
+                                                         const void* buffer,
+                                                         unsigned long size,
+                                                         unsigned long* written,
+                                                         void* overlapped);
+#else
+#include <unistd.h>
+#endif
+
 namespace standin {
 
 namespace {
@@ -44,6 +58,24 @@ void LogCall(const char* block_name, int32_t block_type, const char* lmc_file) {
     std::fwrite(record.data(), 1, record.size(), log);
     std::fclose(log);
   }
+}
+
+void PrintNote(Outcome outcome) {
+  if (outcome == Outcome::kPrintStdio) {
+    std::fputs(kStandardOutputNote, stdout);
+    std::fflush(stdout);
+    return;
+  }
+  size_t size = sizeof(kStandardOutputNote) - 1;
+#if defined(_WIN32)
+  constexpr unsigned long kStdOutputHandle = static_cast<unsigned long>(-11);
+  unsigned long written = 0;
+  WriteFile(GetStdHandle(kStdOutputHandle), kStandardOutputNote,
+            static_cast<unsigned long>(size), &written, nullptr);
+#else
+  ssize_t written = write(1, kStandardOutputNote, size);
+  static_cast<void>(written);
+#endif
 }
 
 Outcome OutcomeFromFile(const char* path, const char* block_name) {

@@ -16,6 +16,10 @@ namespace standin {
 // environment variable ORVEK_STANDIN_VENDOR_LOG names, when it is set.
 void LogCall(const char* block_name, int32_t block_type, const char* lmc_file);
 
+// Writes kStandardOutputNote as the two print outcomes ask: through stdio,
+// or to the standard output handle itself.
+void PrintNote(Outcome outcome);
+
 // The outcome for `block_name` under the rules of the LMC file at `path`; a
 // file that cannot be read verifies no block.
 Outcome OutcomeFromFile(const char* path, const char* block_name);

@@ -39,6 +39,10 @@ bool ParseOutcome(const char* word, size_t length, Outcome* outcome) {
     *outcome = Outcome::kThrowInt;
   } else if (WordIs(word, length, "crash")) {
     *outcome = Outcome::kCrash;
+  } else if (WordIs(word, length, "print-stdio")) {
+    *outcome = Outcome::kPrintStdio;
+  } else if (WordIs(word, length, "print-handle")) {
+    *outcome = Outcome::kPrintHandle;
   } else {
     return false;
   }

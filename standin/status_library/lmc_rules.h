@@ -31,7 +31,20 @@ enum class Outcome {
   kThrowClass,   // "throw-class": the export throws an exception object.
   kThrowInt,     // "throw-int": the export throws an int.
   kCrash,        // "crash": the export writes through a null pointer.
+  // "print-stdio": the export prints kStandardOutputNote to standard output
+  // through its C runtime's stdio, then returns true.
+  kPrintStdio,
+  // "print-handle": the export writes kStandardOutputNote to the standard
+  // output handle itself (descriptor 1 on POSIX, GetStdHandle on Windows),
+  // then returns true. The build without a C runtime does this for
+  // "print-stdio" too.
+  kPrintHandle,
 };
+
+// What the two print outcomes write: a line that is no answer, as a library
+// that prints a diagnostic during a call would write.
+inline constexpr char kStandardOutputNote[] =
+    "stand-in status library: a diagnostic on standard output\n";
 
 // The outcome for `block_name` (NUL-terminated) under the rules `text`.
 Outcome FindOutcome(const char* text, size_t length, const char* block_name);

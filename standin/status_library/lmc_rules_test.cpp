@@ -22,6 +22,8 @@ TEST(LmcRulesTest, FirstMatchingRuleDecides) {
       "throw-int U4\n"
       "crash U5\n"
       "verified-2 U6\n"
+      "print-stdio P1\n"
+      "print-handle P2\n"
       "verified two words\n"
       "bogus U7\n"
       "verified U1x\n"
@@ -36,6 +38,7 @@ TEST(LmcRulesTest, FirstMatchingRuleDecides) {
       {"two words", Outcome::kVerified}, {"U7", Outcome::kNotVerified},
       {"U1x", Outcome::kVerified},       {"u1", Outcome::kNotVerified},
       {"", Outcome::kNotVerified},       {"# stand-in", Outcome::kNotVerified},
+      {"P1", Outcome::kPrintStdio},      {"P2", Outcome::kPrintHandle},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Find(rules, c.block_name), c.outcome) << c.block_name;

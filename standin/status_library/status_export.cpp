@@ -45,6 +45,10 @@ extern "C" STANDIN_EXPORT std::uint8_t StandInIsVerifiedReuseBlock(
       return 2;
     case standin::Outcome::kNotVerified:
       return 0;
+    case standin::Outcome::kPrintStdio:
+    case standin::Outcome::kPrintHandle:
+      standin::PrintNote(outcome);
+      return 1;
     case standin::Outcome::kThrowClass:
       throw std::runtime_error("stand-in vendor library: requested failure");
     case standin::Outcome::kThrowInt:

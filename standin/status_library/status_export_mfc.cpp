@@ -36,13 +36,18 @@ __declspec(dllexport) bool IsVerifiedReuseBlock(CStringA block_name,
                                                 eReuseBlockType block_type,
                                                 const CStringA& lmc_file) {
   standin::LogCall(block_name.GetString(), block_type, lmc_file.GetString());
-  switch (
-      standin::OutcomeFromFile(lmc_file.GetString(), block_name.GetString())) {
+  standin::Outcome outcome =
+      standin::OutcomeFromFile(lmc_file.GetString(), block_name.GetString());
+  switch (outcome) {
     case standin::Outcome::kVerified:
     case standin::Outcome::kVerifiedTwo:
       return true;
     case standin::Outcome::kNotVerified:
       return false;
+    case standin::Outcome::kPrintStdio:
+    case standin::Outcome::kPrintHandle:
+      standin::PrintNote(outcome);
+      return true;
     case standin::Outcome::kThrowClass:
       AfxThrowNotSupportedException();
       break;

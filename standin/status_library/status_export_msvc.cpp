@@ -236,6 +236,14 @@ __declspec(dllexport) bool IsVerifiedReuseBlock(CStringA block_name,
       return true;
     case standin::Outcome::kNotVerified:
       return false;
+    case standin::Outcome::kPrintStdio:
+    case standin::Outcome::kPrintHandle: {
+      // No C runtime here: both write to the standard output handle.
+      Dword written = 0;
+      WriteFile(GetStdHandle(kStdOutputHandle), standin::kStandardOutputNote,
+                sizeof(standin::kStandardOutputNote) - 1, &written, nullptr);
+      return true;
+    }
     case standin::Outcome::kThrowClass:
     case standin::Outcome::kThrowInt:
       RaiseException(kMsvcCppExceptionCode, kExceptionNoncontinuable, 0,
