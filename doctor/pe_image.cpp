@@ -1,24 +1,36 @@
 #include "doctor/pe_image.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace status_bridge {
 
 namespace {
 
+// The longest DLL name read from an import table.
+constexpr std::streamsize kLongestName = 256;
+
+// Reads `size` bytes at `offset` into `bytes`; false when they lie beyond the
+// end.
+bool ReadAt(std::istream& file, std::uint64_t offset, std::streamsize size,
+            char* bytes) {
+  file.clear();
+  file.seekg(static_cast<std::streamoff>(offset));
+  file.read(bytes, size);
+  return file.gcount() == size;
+}
+
 // Reads a little-endian value of `size` bytes at `offset`; false when it lies
 // beyond the end.
-bool ReadValue(const std::string& bytes, std::uint64_t offset, int size,
+bool ReadValue(std::istream& file, std::uint64_t offset, int size,
                std::uint32_t* value) {
-  if (offset + static_cast<std::uint64_t>(size) > bytes.size()) {
+  unsigned char bytes[4];
+  if (!ReadAt(file, offset, size, reinterpret_cast<char*>(bytes))) {
     return false;
   }
-  // Within the string now, so the offset fits in its size type.
-  size_t at = static_cast<size_t>(offset);
   *value = 0;
   for (int i = size - 1; i >= 0; --i) {
-    *value = (*value << 8) |
-             static_cast<unsigned char>(bytes[at + static_cast<size_t>(i)]);
+    *value = (*value << 8) | bytes[i];
   }
   return true;
 }
@@ -43,11 +55,13 @@ std::uint64_t FileOffset(const std::vector<Section>& sections,
 
 }  // namespace
 
-bool ReadPeImage(const std::string& bytes, PeImage* image) {
+bool ReadPeImage(std::istream& file, PeImage* image) {
   std::uint32_t pe = 0;
   std::uint32_t signature = 0;
-  if (bytes.compare(0, 2, "MZ") != 0 || !ReadValue(bytes, 0x3C, 4, &pe) ||
-      !ReadValue(bytes, pe, 4, &signature) || signature != 0x00004550) {
+  char mz[2];
+  if (!ReadAt(file, 0, 2, mz) || mz[0] != 'M' || mz[1] != 'Z' ||
+      !ReadValue(file, 0x3C, 4, &pe) || !ReadValue(file, pe, 4, &signature) ||
+      signature != 0x00004550) {
     return false;
   }
   std::uint32_t machine = 0;
@@ -55,10 +69,10 @@ bool ReadPeImage(const std::string& bytes, PeImage* image) {
   std::uint32_t optional_size = 0;
   std::uint32_t magic = 0;
   std::uint64_t optional = std::uint64_t{pe} + 24;
-  if (!ReadValue(bytes, pe + 4, 2, &machine) ||
-      !ReadValue(bytes, pe + 6, 2, &section_count) ||
-      !ReadValue(bytes, pe + 20, 2, &optional_size) ||
-      !ReadValue(bytes, optional, 2, &magic)) {
+  if (!ReadValue(file, pe + 4, 2, &machine) ||
+      !ReadValue(file, pe + 6, 2, &section_count) ||
+      !ReadValue(file, pe + 20, 2, &optional_size) ||
+      !ReadValue(file, optional, 2, &magic)) {
     return false;
   }
   image->machine = static_cast<std::uint16_t>(machine);
@@ -69,9 +83,9 @@ bool ReadPeImage(const std::string& bytes, PeImage* image) {
   std::uint64_t directories = optional + (magic == 0x20B ? 112 : 96);
   std::uint32_t directory_count = 0;
   std::uint32_t import_rva = 0;
-  if (!ReadValue(bytes, directories - 4, 4, &directory_count) ||
+  if (!ReadValue(file, directories - 4, 4, &directory_count) ||
       directory_count < 2 ||
-      !ReadValue(bytes, directories + 8, 4, &import_rva) || import_rva == 0) {
+      !ReadValue(file, directories + 8, 4, &import_rva) || import_rva == 0) {
     return true;
   }
   std::vector<Section> sections;
@@ -81,10 +95,10 @@ bool ReadPeImage(const std::string& bytes, PeImage* image) {
     Section section;
     std::uint32_t virtual_size = 0;
     std::uint32_t raw_size = 0;
-    if (!ReadValue(bytes, at + 8, 4, &virtual_size) ||
-        !ReadValue(bytes, at + 12, 4, &section.address) ||
-        !ReadValue(bytes, at + 16, 4, &raw_size) ||
-        !ReadValue(bytes, at + 20, 4, &section.offset)) {
+    if (!ReadValue(file, at + 8, 4, &virtual_size) ||
+        !ReadValue(file, at + 12, 4, &section.address) ||
+        !ReadValue(file, at + 16, 4, &raw_size) ||
+        !ReadValue(file, at + 20, 4, &section.offset)) {
       break;
     }
     section.size = virtual_size > raw_size ? virtual_size : raw_size;
@@ -95,19 +109,20 @@ bool ReadPeImage(const std::string& bytes, PeImage* image) {
   std::uint64_t descriptor = FileOffset(sections, import_rva);
   for (; descriptor != 0; descriptor += 20) {
     std::uint32_t name_rva = 0;
-    if (!ReadValue(bytes, descriptor + 12, 4, &name_rva) || name_rva == 0) {
+    if (!ReadValue(file, descriptor + 12, 4, &name_rva) || name_rva == 0) {
       break;
     }
     std::uint64_t name = FileOffset(sections, name_rva);
-    if (name == 0 || name >= bytes.size()) {
+    char text[kLongestName];
+    if (name == 0) {
       break;
     }
-    size_t start = static_cast<size_t>(name);
-    size_t end = bytes.find('\0', start);
-    if (end == std::string::npos) {
+    ReadAt(file, name, kLongestName, text);
+    const char* end = std::find(text, text + file.gcount(), '\0');
+    if (end == text + file.gcount()) {
       break;
     }
-    image->imports.push_back(bytes.substr(start, end - start));
+    image->imports.emplace_back(text, static_cast<size_t>(end - text));
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,11 @@ struct PeImage {
   std::vector<std::string> imports;  // The DLLs it imports, by name.
 };
 
-// Reads the machine type and the imported DLL names from the bytes of a PE
-// file. Returns false when `bytes` are no PE image; a damaged import table
-// ends the list early instead.
-bool ReadPeImage(const std::string& bytes, PeImage* image);
+// Reads the machine type and the imported DLL names of the PE file `file`,
+// seeking to each value it needs: a few hundred bytes of a DLL, never the
+// whole file. Returns false when `file` holds no PE image; a damaged import
+// table ends the list early instead.
+bool ReadPeImage(std::istream& file, PeImage* image);
 
 // "x86 (32-bit)", "x64 (64-bit)", or the type in hexadecimal.
 std::string MachineName(std::uint16_t machine);

@@ -7,8 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,24 +19,6 @@
 namespace {
 
 using Members = std::vector<std::pair<std::string, std::string>>;
-
-// Standard output, captured for the whole fuzzing run.
-std::stringbuf& Captured() {
-  static std::stringbuf* captured = [] {
-    auto* buffer = new std::stringbuf;
-    std::cout.rdbuf(buffer);
-    return buffer;
-  }();
-  return *captured;
-}
-
-// Returns what `write` sent to standard output.
-template <typename Write>
-std::string Capture(Write write) {
-  Captured().str("");
-  write();
-  return Captured().str();
-}
 
 // Reads the JSON string that starts at line[*pos] (a quote) into `value` and
 // moves *pos past it. Any byte but the quote and the backslash stands for
@@ -158,8 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   for (bool verified : {false, true}) {
-    std::string written =
-        Capture([&] { status_bridge::WriteSuccessLine(request, verified); });
+    std::string written;
+    status_bridge::ComposeSuccessLine(request, verified, &written);
     CheckAnswer(written,
                 {{"ok", "true"},
                  {"request_id", request.request_id},
@@ -170,7 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  {"raw_status", verified ? "1" : "0"}},
                 "the success line does not hold the request's values");
   }
-  std::string echo = Capture([&] { status_bridge::WriteEchoLine(request); });
+  std::string echo;
+  status_bridge::ComposeEchoLine(request, &echo);
   CheckAnswer(echo,
               {{"request_id", request.request_id},
                {"lmc_file", request.lmc_file},

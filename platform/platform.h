@@ -41,6 +41,18 @@ void PrepareProcess();
 // string when it is unset or empty.
 std::string ReadPathVariable(const char* name);
 
+// Whether the environment variable `name` is exactly "1". Reads the variable
+// afresh and builds no string.
+bool SwitchIsOn(const char* name);
+
+// Keeps a private duplicate of standard output for the answers and points
+// the process's standard output at standard error, or at the null device
+// when standard error is closed. Whatever a library of the process then
+// writes to standard output, through a C runtime or the system's handle,
+// never reaches the answers. The duplicate keeps the text mode. Returns its
+// descriptor for WriteStandardStream; -1 when standard output is closed.
+int SeparateAnswerChannel();
+
 // The bytes under which the vendor library, a program of the machine's ANSI
 // code page, knows `text`: `text` itself when it is ASCII, when it is not
 // valid UTF-8 (bytes already in the code page) or when the code page is
@@ -75,7 +87,7 @@ void ReleaseLibrary(ModuleHandle module);
 size_t ReadStandardInput(char* buffer, size_t capacity);
 
 // Writes `size` bytes at `data` to the C runtime's descriptor `descriptor`
-// (1 for standard output, 2 for standard error) in its text mode. Goes on
+// (the answer channel, or 2 for standard error) in its text mode. Goes on
 // after a partial write, and waits while a non-blocking descriptor is full.
 // Returns how many bytes were written: `size`, or fewer when a write failed.
 size_t WriteStandardStream(int descriptor, const char* data, size_t size);

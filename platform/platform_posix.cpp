@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <poll.h>
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 
 #include "platform/platform.h"
@@ -29,6 +31,28 @@ void EndProcessAbnormally() { std::abort(); }
 std::string ReadPathVariable(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : std::string(value);
+}
+
+bool SwitchIsOn(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+int SeparateAnswerChannel() {
+  // Above the three standard descriptors, and not inherited by a program
+  // that the library might start.
+  int answers = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  int sink = STDERR_FILENO;
+  if (fcntl(STDERR_FILENO, F_GETFD) == -1) {
+    sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  }
+  if (sink >= 0 && sink != STDOUT_FILENO) {
+    dup2(sink, STDOUT_FILENO);
+    if (sink != STDERR_FILENO) {
+      close(sink);
+    }
+  }
+  return answers;
 }
 
 const std::string* ConvertToAnsiCodePage(const std::string& text,

@@ -5,6 +5,7 @@
 #define NOMINMAX
 #endif
 #define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #if defined(_MSC_VER)
@@ -134,6 +135,31 @@ std::string ReadPathVariable(const char* name) {
     value.resize(length < size ? length : 0);
   }
   return WideToUtf8(value);
+}
+
+bool SwitchIsOn(const char* name) {
+  // Room for "1", its terminator and one more character: a longer value
+  // does not fit and reads as off.
+  wchar_t wide_name[64] = {};
+  std::copy_n(name, std::min<size_t>(std::strlen(name), 63), wide_name);
+  wchar_t value[3] = {};
+  DWORD length = GetEnvironmentVariableW(wide_name, value, 3);
+  return length == 1 && value[0] == L'1';
+}
+
+int SeparateAnswerChannel() {
+  // _dup keeps the descriptor's text mode, so answers still end in CR LF.
+  int answers = _dup(1);
+  int sink = _dup2(2, 1) == 0 ? 1 : _open("NUL", _O_WRONLY | _O_TEXT);
+  if (sink > 1) {
+    _dup2(sink, 1);
+    _close(sink);
+  }
+  // A library with a C runtime of its own takes its standard output from
+  // the process's handle when it is loaded, and some write to the handle
+  // directly: both must find standard error there too.
+  SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
+  return answers;
 }
 
 const std::string* ConvertToAnsiCodePage(const std::string& text,

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "doctor/diagnose.h"
 #include "protocol/answer_lines.h"
@@ -10,59 +11,97 @@
 #include "protocol/extract_json_string.h"
 #include "protocol/messages.h"
 #include "protocol/status_request.h"
+#include "status_library/status_query.h"
 #include "streams/line_reader.h"
 #include "streams/trace.h"
-#include "status_library/status_query.h"
 
 namespace status_bridge {
 
 namespace {
 
-// The most line buffer memory the server keeps from one line to the next.
+// The most memory the server keeps for its line, request and answer from
+// one request to the next.
 constexpr size_t kKeptLineCapacity = size_t{1} << 20;
+
+constexpr char kUsage[] =
+    "usage: status-bridge [--server | --probe-only | --codec-test | "
+    "--diagnose | --help | --version]\n"
+    "  (none)        answer one JSON request line from standard input\n"
+    "  --server      answer request lines until standard input ends\n"
+    "  --probe-only  load the status library and find its export\n"
+    "  --codec-test  echo request_id, lmc_file and block_name of one line\n"
+    "  --diagnose    check what a first run needs, for a person to read\n"
+    "  --help        print this text\n"
+    "  --version     print the version and the kind of build\n"
+    "environment: LMCDLL70_PATH or SDD_HOME find the library; "
+    "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 enables the private call that "
+    "answers requests; ORVEK_STATUS_BRIDGE_TRACE=1 traces to standard "
+    "error\n";
+
+bool Is(const char* argument, const char* word) {
+  return std::strcmp(argument, word) == 0;
+}
+
+void WriteText(AnswerWriter* out, std::string text) {
+  out->line = std::move(text);
+  WriteAnswerLine(out);
+}
 
 }  // namespace
 
-int RunStatusBridge(int argc, const char* const* argv) {
+int RunStatusBridge(int argc, const char* const* argv, AnswerWriter* out) {
   const char* mode = argc >= 2 ? argv[1] : "";
-  if (std::strcmp(mode, "--codec-test") == 0) {
-    return RunCodecSelfTest();
+  if (Is(mode, "--codec-test")) {
+    return RunCodecSelfTest(out);
   }
-  if (std::strcmp(mode, "--diagnose") == 0) {
-    return RunDiagnosis();
+  if (Is(mode, "--help")) {
+    WriteText(out, kUsage);
+    return kExitOk;
+  }
+  if (Is(mode, "--version")) {
+    WriteText(out, std::string("status-bridge ") + STATUS_BRIDGE_VERSION +
+                       " (" + STATUS_BRIDGE_BUILD + ", " +
+                       std::to_string(sizeof(void*) * 8) + "-bit)\n");
+    return kExitOk;
+  }
+  if (Is(mode, "--diagnose")) {
+    return RunDiagnosis(out);
   }
 
   StatusLibrary library = LoadStatusLibrary();
   if (library.load == StatusLibraryLoad::kLoadFailed) {
-    WriteErrorLine(kLoadFailedMessage + library.path);
+    WriteErrorLine(out, kLoadFailedMessage + library.path);
     return kExitLoadFailed;
-  }
-  if (library.load == StatusLibraryLoad::kExportMissing) {
-    WriteErrorLine(kExportMissingMessage);
-    return kExitExportMissing;
   }
   // Each release comes before the line that ends the run, so a caller that
   // sees the line may at once replace or remove the library file.
-  if (std::strcmp(mode, "--probe-only") == 0) {
+  if (library.load == StatusLibraryLoad::kExportMissing) {
     ReleaseLibrary(library.module);
-    WriteProbeLine();
+    WriteErrorLine(out, kExportMissingMessage);
+    return kExitExportMissing;
+  }
+  if (Is(mode, "--probe-only")) {
+    ReleaseLibrary(library.module);
+    ComposeProbeLine(&out->line);
+    WriteAnswerLine(out);
     return kExitOk;
   }
   if (!PrivateCallEnabled()) {
     ReleaseLibrary(library.module);
-    WriteErrorLine(kPrivateCallDisabledMessage);
+    WriteErrorLine(out, kPrivateCallDisabledMessage);
     return kExitPrivateCallDisabled;
   }
   // The library stays loaded until the process ends.
-  if (std::strcmp(mode, "--server") == 0) {
-    return RunServerLoop(library.fn);
+  if (Is(mode, "--server")) {
+    return RunServerLoop(library.fn, out);
   }
-  return RunOneShot(library);
+  return RunOneShot(library, out);
 }
 
-int RunCodecSelfTest() {
+int RunCodecSelfTest(AnswerWriter* out) {
+  LineInput input;
   std::string line;
-  if (!ReadRequestLine(&line)) {
+  if (!ReadRequestLine(&input, &line)) {
     return kExitNoRequest;
   }
   StatusRequest request;
@@ -73,47 +112,50 @@ int RunCodecSelfTest() {
       request.block_name.empty()) {
     return kExitInvalidRequest;
   }
-  WriteEchoLine(request);
+  ComposeEchoLine(request, &out->line);
+  WriteAnswerLine(out);
   return kExitOk;
 }
 
-int RunOneShot(const StatusLibrary& library) {
+int RunOneShot(const StatusLibrary& library, AnswerWriter* out) {
   Trace("waiting-for-request");
+  LineInput input;
   std::string line;
-  if (!ReadRequestLine(&line)) {
+  if (!ReadRequestLine(&input, &line)) {
     ReleaseLibrary(library.module);
-    WriteErrorLine(kMissingRequestMessage);
+    WriteErrorLine(out, kMissingRequestMessage);
     return kExitNoRequest;
   }
   Trace("request-parsed");
   StatusRequest request;
-  if (!ParseStatusRequest(line, &request)) {
+  if (!RunStatusQuery(line, &request, library.fn, out)) {
     ReleaseLibrary(library.module);
-    WriteErrorLine(kInvalidRequestMessage);
+    WriteErrorLine(out, kInvalidRequestMessage);
     return kExitInvalidRequest;
   }
-  // The line is parsed once, and its fields now live in `request`, so the
-  // line's memory goes before the call.
-  std::string().swap(line);
-  AnswerStatusRequest(request, library.fn);
   return kExitOk;
 }
 
-int RunServerLoop(IsVerifiedReuseBlockFn fn) {
+int RunServerLoop(IsVerifiedReuseBlockFn fn, AnswerWriter* out) {
   Trace("server-ready");
-  // One buffer serves every line, so a run of ordinary requests does not
-  // allocate for its lines.
+  // One line, one request and one answer serve every line, so that a run of
+  // ordinary requests allocates nothing.
+  LineInput input;
   std::string line;
-  while (ReadRequestLine(&line)) {
+  StatusRequest request;
+  while (ReadRequestLine(&input, &line)) {
     if (line.empty()) {
-      WriteErrorLine(kEmptyRequestMessage);
-    } else {
-      RunStatusQuery(line, fn);
+      WriteErrorLine(out, kEmptyRequestMessage);
+    } else if (!RunStatusQuery(line, &request, fn, out)) {
+      WriteErrorLine(out, kInvalidRequestMessage);
     }
-    // After a line far longer than usual the buffer gives its memory back,
-    // so that one huge request does not hold it for the rest of the run.
+    // After a line far longer than usual its memory goes back, so that one
+    // huge request does not hold it for the rest of the run.
     if (line.capacity() > kKeptLineCapacity) {
       std::string().swap(line);
+      std::string().swap(out->line);
+      StatusRequest empty;
+      std::swap(request, empty);
     }
   }
   Trace("server-eof");

@@ -1,122 +1,112 @@
 #include "protocol/answer_lines.h"
 
+#include <array>
 #include <cstring>
-#include <iostream>
-#include <streambuf>
 
 namespace status_bridge {
 
 namespace {
 
-// The bytes of the answer being written, gathered so that a line of ordinary
-// length reaches standard output in one call, and so in one write: the
-// program's stream buffer writes whatever it is handed at once. A fixed
-// array: writing allocates nothing.
-struct PendingBytes {
-  char data[16 * 1024];
-  size_t size = 0;
-};
-PendingBytes pending;
+// The letter of each byte's two-byte escape, indexed by the byte; 0 for the
+// bytes that are kept as they are.
+constexpr std::array<char, 256> kEscapeLetter = [] {
+  std::array<char, 256> table{};
+  table['\n'] = 'n';
+  table['\r'] = 'r';
+  table['"'] = '"';
+  table['\\'] = '\\';
+  return table;
+}();
 
-// Hands the gathered bytes to standard output's stream buffer.
-void Drain() {
-  std::cout.rdbuf()->sputn(pending.data,
-                           static_cast<std::streamsize>(pending.size));
-  pending.size = 0;
-}
+}  // namespace
 
-// Adds `size` bytes at `data` to the answer. A piece too long to gather goes
-// straight through, after what was gathered before it.
-void Put(const char* data, size_t size) {
-  if (size > sizeof(pending.data) - pending.size) {
-    Drain();
-    if (size > sizeof(pending.data)) {
-      std::cout.rdbuf()->sputn(data, static_cast<std::streamsize>(size));
-      return;
+namespace {
+
+// Writes `text` escaped at `to`, which has room for twice its length, a run
+// of kept bytes at a time; returns the end of what it wrote.
+char* PutEscaped(std::string_view text, char* to) {
+  const char* pos = text.data();
+  const char* end = pos + text.size();
+  for (;;) {
+    const char* run = pos;
+    while (pos != end && kEscapeLetter[static_cast<unsigned char>(*pos)] == 0) {
+      ++pos;
     }
-  }
-  std::memcpy(pending.data + pending.size, data, size);
-  pending.size += size;
-}
-
-// Adds the NUL-terminated `text`.
-void Put(const char* text) { Put(text, std::strlen(text)); }
-
-// The JSON escape of `byte`, or null when the byte is kept as it is: only LF,
-// CR, the double quote and the backslash could break a line or a string.
-const char* EscapeOf(char byte) {
-  switch (byte) {
-    case '\n':
-      return "\\n";
-    case '\r':
-      return "\\r";
-    case '"':
-      return "\\\"";
-    case '\\':
-      return "\\\\";
-    default:
-      return nullptr;
-  }
-}
-
-// Adds `text` escaped: runs of kept bytes whole, each escaped byte as its
-// two-byte escape. Every other byte, NUL and non-ASCII included, is kept.
-void PutEscaped(const std::string& text) {
-  size_t run = 0;  // The first byte not yet added.
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (const char* escape = EscapeOf(text[i])) {
-      Put(text.data() + run, i - run);
-      Put(escape, 2);
-      run = i + 1;
+    std::memcpy(to, run, static_cast<size_t>(pos - run));
+    to += pos - run;
+    if (pos == end) {
+      return to;
     }
+    *to++ = '\\';
+    *to++ = kEscapeLetter[static_cast<unsigned char>(*pos)];
+    ++pos;
   }
-  Put(text.data() + run, text.size() - run);
 }
 
-// Ends the line with LF, writes it and flushes.
-void EndLine() {
-  Put("\n", 1);
-  Drain();
-  std::cout.flush();
+// Writes the literal `text` at `to`; returns the end of what it wrote.
+template <size_t kSize>
+char* Put(const char (&text)[kSize], char* to) {
+  std::memcpy(to, text, kSize - 1);
+  return to + kSize - 1;
 }
 
 }  // namespace
 
-void WriteErrorLine(const std::string& message) {
-  Put("{\"ok\":false,\"error\":\"");
-  PutEscaped(message);
-  Put("\"}");
-  EndLine();
+void EscapeJson(std::string_view text, std::string* out) {
+  size_t at = out->size();
+  out->resize(at + 2 * text.size());
+  char* end = PutEscaped(text, &(*out)[at]);
+  out->resize(static_cast<size_t>(end - out->data()));
 }
 
-void WriteSuccessLine(const StatusRequest& request, bool verified) {
-  Put("{\"ok\":true,\"request_id\":\"");
-  PutEscaped(request.request_id);
-  Put("\",\"block_name\":\"");
-  PutEscaped(request.block_name);
-  Put("\",\"lmc_file\":\"");
-  PutEscaped(request.lmc_file);
-  Put(verified ? "\",\"status\":\"READY\"" : "\",\"status\":\"PENDING\"");
-  Put(verified ? ",\"source\":\"IsVerifiedReuseBlock\",\"raw_status\":1}"
-               : ",\"source\":\"IsVerifiedReuseBlock\",\"raw_status\":0}");
-  EndLine();
+void ComposeErrorLine(std::string_view message, std::string* line) {
+  line->assign("{\"ok\":false,\"error\":\"");
+  EscapeJson(message, line);
+  line->append("\"}\n");
 }
 
-void WriteEchoLine(const StatusRequest& request) {
-  Put("{\"request_id\":\"");
-  PutEscaped(request.request_id);
-  Put("\",\"lmc_file\":\"");
-  PutEscaped(request.lmc_file);
-  Put("\",\"block_name\":\"");
-  PutEscaped(request.block_name);
-  Put("\"}");
-  EndLine();
+void ComposeSuccessLine(const StatusRequest& request, bool verified,
+                        std::string* line) {
+  static constexpr char kHead[] = "{\"ok\":true,\"request_id\":\"";
+  static constexpr char kBlockName[] = "\",\"block_name\":\"";
+  static constexpr char kLmcFile[] = "\",\"lmc_file\":\"";
+  static constexpr char kReady[] =
+      "\",\"status\":\"READY\",\"source\":\"IsVerifiedReuseBlock\","
+      "\"raw_status\":1}\n";
+  static constexpr char kPending[] =
+      "\",\"status\":\"PENDING\",\"source\":\"IsVerifiedReuseBlock\","
+      "\"raw_status\":0}\n";
+  // Room for every value byte escaped, so that the line is sized once and
+  // each value is read once; it is cut to what was written at the end.
+  line->resize(sizeof(kHead) + sizeof(kBlockName) + sizeof(kLmcFile) +
+               sizeof(kPending) +
+               2 * (request.request_id.size() + request.block_name.size() +
+                    request.lmc_file.size()));
+  char* to = &(*line)[0];
+  to = Put(kHead, to);
+  to = PutEscaped(request.request_id, to);
+  to = Put(kBlockName, to);
+  to = PutEscaped(request.block_name, to);
+  to = Put(kLmcFile, to);
+  to = PutEscaped(request.lmc_file, to);
+  to = verified ? Put(kReady, to) : Put(kPending, to);
+  line->resize(static_cast<size_t>(to - line->data()));
 }
 
-void WriteProbeLine() {
-  Put("{\"ok\":true,\"probe\":true,\"export_found\":true,"
-      "\"source\":\"IsVerifiedReuseBlock\"}");
-  EndLine();
+void ComposeEchoLine(const StatusRequest& request, std::string* line) {
+  line->assign("{\"request_id\":\"");
+  EscapeJson(request.request_id, line);
+  line->append("\",\"lmc_file\":\"");
+  EscapeJson(request.lmc_file, line);
+  line->append("\",\"block_name\":\"");
+  EscapeJson(request.block_name, line);
+  line->append("\"}\n");
+}
+
+void ComposeProbeLine(std::string* line) {
+  line->assign(
+      "{\"ok\":true,\"probe\":true,\"export_found\":true,"
+      "\"source\":\"IsVerifiedReuseBlock\"}\n");
 }
 
 }  // namespace status_bridge

@@ -1,28 +1,34 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "protocol/status_request.h"
 
 namespace status_bridge {
 
-// Each writer below hands one whole answer line, ended by LF, to standard
-// output and flushes it; a line of up to 16 KiB leaves in one call. Writing a
-// line allocates nothing, so no exception can cut one short. Write failures
-// are not reported.
+// Appends `text` to `out` as the inside of a quoted answer value: LF, CR, the
+// double quote and the backslash, which could break a line or a string,
+// become two-byte escapes; every other byte, NUL and non-ASCII included, is
+// kept as it is.
+void EscapeJson(std::string_view text, std::string* out);
 
-// Writes {"ok":false,"error":"<message>"}.
-void WriteErrorLine(const std::string& message);
+// Each function below replaces `line` with one whole answer line, ended by
+// LF. The line's memory is reused: an answer no longer than an earlier one
+// allocates nothing.
 
-// Writes the answer to `request`, whose status call returned `verified`. It
-// echoes the request's own bytes.
-void WriteSuccessLine(const StatusRequest& request, bool verified);
+// {"ok":false,"error":"<message>"}
+void ComposeErrorLine(std::string_view message, std::string* line);
 
-// Writes the codec self-test's echo of the request's id, LMC file and block
-// name.
-void WriteEchoLine(const StatusRequest& request);
+// The answer to `request`, whose status call returned `verified`. It echoes
+// the request's own bytes.
+void ComposeSuccessLine(const StatusRequest& request, bool verified,
+                        std::string* line);
 
-// Writes the probe mode's fixed answer.
-void WriteProbeLine();
+// The codec self-test's echo of the request's id, LMC file and block name.
+void ComposeEchoLine(const StatusRequest& request, std::string* line);
+
+// The probe mode's fixed answer.
+void ComposeProbeLine(std::string* line);
 
 }  // namespace status_bridge

@@ -5,13 +5,11 @@
 #include <string>
 
 #include "protocol/messages.h"
-#include "tests/test_support.h"
 
 namespace status_bridge {
 namespace {
 
 using std::string_literals::operator""s;
-using test_support::CapturedStreams;
 
 TEST(AnswerLinesTest, SuccessLineForBothResults) {
   struct Case {
@@ -26,17 +24,17 @@ TEST(AnswerLinesTest, SuccessLineForBothResults) {
        "\n"},
   };
   for (const Case& c : cases) {
-    CapturedStreams streams;
-    WriteSuccessLine({"42", "D:\\lib\\a.lmc", "U1", "RUL"}, c.verified);
-    EXPECT_EQ(streams.out(), c.line);
-    EXPECT_EQ(streams.err(), "");
+    std::string line = "stale";
+    ComposeSuccessLine({"42", "D:\\lib\\a.lmc", "U1", "RUL"}, c.verified,
+                       &line);
+    EXPECT_EQ(line, c.line);
   }
 }
 
 TEST(AnswerLinesTest, VariablePiecesAreEscapedAndKeepNul) {
-  CapturedStreams streams;
-  WriteSuccessLine({"r\n1", "x\r", "a\0\"b"s, ""}, true);
-  EXPECT_EQ(streams.out(),
+  std::string line;
+  ComposeSuccessLine({"r\n1", "x\r", "a\0\"b"s, ""}, true, &line);
+  EXPECT_EQ(line,
             "{\"ok\":true,\"request_id\":\"r\\n1\",\"block_name\":\"a\0\\\"b\","
             "\"lmc_file\":\"x\\r\",\"status\":\"READY\",\"source\":"
             "\"IsVerifiedReuseBlock\",\"raw_status\":1}\n"s);
@@ -60,27 +58,27 @@ TEST(AnswerLinesTest, ErrorLines) {
        "{\"ok\":false,\"error\":\"\t\b\f\x01\x1f\x7f\xff\xc3(a\0b\"}\n"s},
   };
   for (const Case& c : cases) {
-    CapturedStreams streams;
-    WriteErrorLine(c.message);
-    EXPECT_EQ(streams.out(), c.line);
+    std::string line = "stale";
+    ComposeErrorLine(c.message, &line);
+    EXPECT_EQ(line, c.line);
   }
 }
 
 TEST(AnswerLinesTest, EchoLineHasLmcFileBeforeBlockName) {
-  CapturedStreams streams;
-  WriteEchoLine({"42", "D:\\lib\\a.lmc", "U\t1", ""});
-  EXPECT_EQ(streams.out(),
+  std::string line;
+  ComposeEchoLine({"42", "D:\\lib\\a.lmc", "U\t1", ""}, &line);
+  EXPECT_EQ(line,
             "{\"request_id\":\"42\",\"lmc_file\":\"D:\\\\lib\\\\a.lmc\","
             "\"block_name\":\"U\t1\"}\n");
 }
 
 TEST(AnswerLinesTest, ProbeLineIsFixed) {
-  CapturedStreams streams;
-  WriteProbeLine();
+  std::string line;
+  ComposeProbeLine(&line);
   std::string expected =
       "{\"ok\":true,\"probe\":true,\"export_found\":true,\"source\":"
       "\"IsVerifiedReuseBlock\"}\n";
-  EXPECT_EQ(streams.out(), expected);
+  EXPECT_EQ(line, expected);
 }
 
 }  // namespace

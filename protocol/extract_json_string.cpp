@@ -1,35 +1,31 @@
 #include "protocol/extract_json_string.h"
 
+#include <array>
 #include <cstring>
-#include <vector>
 
 namespace status_bridge {
 
 namespace {
 
-// The byte that the escape `\<letter>` stands for, or -1 when it is not one
-// of the escapes a request may use.
-int DecodeEscape(char letter) {
-  switch (letter) {
-    case '"':
-      return '"';
-    case '\\':
-      return '\\';
-    case '/':
-      return '/';
-    case 'b':
-      return '\b';
-    case 'f':
-      return '\f';
-    case 'n':
-      return '\n';
-    case 'r':
-      return '\r';
-    case 't':
-      return '\t';
-    default:
-      return -1;
-  }
+// The byte that each escape `\<letter>` a request may use stands for,
+// indexed by the letter; 0 for every other letter.
+constexpr std::array<char, 256> kEscapedByte = [] {
+  std::array<char, 256> table{};
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['/'] = '/';
+  table['b'] = '\b';
+  table['f'] = '\f';
+  table['n'] = '\n';
+  table['r'] = '\r';
+  table['t'] = '\t';
+  return table;
+}();
+
+// The first `byte` in [from, to), or `to` when there is none.
+const char* Find(const char* from, const char* to, char byte) {
+  const void* found = std::memchr(from, byte, static_cast<size_t>(to - from));
+  return found != nullptr ? static_cast<const char*>(found) : to;
 }
 
 bool IsBlank(char byte) {
@@ -42,97 +38,132 @@ bool IsStructural(char byte) {
          byte == ']';
 }
 
-// The index of the quote that closes the string opened by the quote at
-// `open`, or line.size() when the line ends first: the first quote with no
-// backslash before it in the string, since a backslash hides the byte after
-// it. The next quote is looked for again only once a backslash has hidden
-// it, so that no byte is searched twice however many backslashes there are.
-size_t EndOfString(const std::string& line, size_t open) {
-  size_t pos = open + 1;
-  size_t quote = line.find('"', pos);
-  while (quote != std::string::npos) {
-    const void* backslash = std::memchr(line.data() + pos, '\\', quote - pos);
-    if (backslash == nullptr) {
-      return quote;
+// Walks the string opened by the quote at `open` and returns the index of
+// its closing quote, the first one that no backslash hides, or line.size()
+// when the line ends first. When `value` is given, it receives the decoded
+// string as the walk passes it, a run of plain bytes at a time, and is left
+// empty when the string is unterminated or holds an unknown escape. The next
+// quote and backslash are found with memchr; a quote is looked for again only
+// once a backslash has hidden it.
+size_t WalkString(const std::string& line, size_t open, std::string* value) {
+  const char* data = line.data();
+  const char* end = data + line.size();
+  const char* pos = data + open + 1;
+  const char* quote = Find(pos, end, '"');
+  bool decoding = value != nullptr;
+  while (quote != end) {
+    const char* backslash = Find(pos, quote, '\\');
+    if (decoding) {
+      value->append(pos, static_cast<size_t>(backslash - pos));
     }
-    pos =
-        static_cast<size_t>(static_cast<const char*>(backslash) - line.data()) +
-        2;
+    if (backslash == quote) {
+      return static_cast<size_t>(quote - data);
+    }
+    if (decoding) {
+      char escaped = kEscapedByte[static_cast<unsigned char>(backslash[1])];
+      decoding = escaped != 0;
+      if (decoding) {
+        value->push_back(escaped);
+      } else {
+        value->clear();
+      }
+    }
+    pos = backslash + 2;
     if (pos > quote) {
-      quote = line.find('"', pos);
+      quote = Find(pos, end, '"');
     }
+  }
+  if (value != nullptr) {
+    value->clear();
   }
   return line.size();
 }
 
-// Sets `value` to the decoded string after the first colon at or after
-// `from`, or empties it when no string value can be read there.
-void DecodeValueAfter(const std::string& line, size_t from,
-                      std::string* value) {
-  value->clear();
-  size_t open = line.find(':', from);
-  if (open == std::string::npos) {
-    return;
+// Decodes into `value` the string value of the key whose closing quote is
+// at `key_end`: the string after the next colon. Returns where the walk over
+// the line goes on: after the value when only plain bytes stood between the
+// key and the value, so that the walk passes the value once; otherwise at
+// the key's end, so that the walk reads those bytes as before.
+size_t ReadValue(const std::string& line, size_t key_end, std::string* value) {
+  const char* data = line.data();
+  // The colon nearly always follows the key at once.
+  size_t colon =
+      line[key_end + 1] == ':'
+          ? key_end + 1
+          : static_cast<size_t>(
+                Find(data + key_end + 1, data + line.size(), ':') - data);
+  if (colon == line.size()) {
+    return key_end;
   }
-  while (++open < line.size() && line[open] != '"') {
+  size_t open = colon + 1;
+  while (open < line.size() && line[open] != '"') {
     if (IsStructural(line[open])) {
-      return;  // A number, a literal, an object or an array: no string.
+      return key_end;  // A number, a literal, an object or an array.
+    }
+    ++open;
+  }
+  if (open == line.size()) {
+    return key_end;
+  }
+  size_t close = WalkString(line, open, value);
+  if (close == line.size()) {
+    return key_end;
+  }
+  for (size_t pos = key_end + 1; pos < colon; ++pos) {
+    if (line[pos] == '"' || IsStructural(line[pos])) {
+      return key_end;
     }
   }
-  size_t close = EndOfString(line, open);
-  if (close >= line.size()) {
-    return;
-  }
-  // The decoded value is never longer than its text, so one reservation
-  // holds it, and a long value is not grown by doubling. The bytes between
-  // escapes are copied a run at a time.
-  value->reserve(close - open - 1);
-  const char* pos = line.data() + open + 1;
-  const char* end = line.data() + close;
-  for (;;) {
-    const auto* backslash = static_cast<const char*>(
-        std::memchr(pos, '\\', static_cast<size_t>(end - pos)));
-    if (backslash == nullptr) {
-      value->append(pos, end);
-      return;
+  return close;
+}
+
+// The field from `first` on, not yet found, whose key stands at `at`,
+// directly followed by the quote that closes the name; null when there is
+// none. A key holds no quote and no backslash, so that quote is the name's
+// own end.
+JsonStringField* FieldNamedAt(const std::string& line, size_t at,
+                              JsonStringField* fields, size_t first,
+                              size_t count) {
+  for (size_t i = first; i < count; ++i) {
+    std::string_view key = fields[i].key;
+    if (!fields[i].found && at + key.size() < line.size() &&
+        line[at + key.size()] == '"' &&
+        std::memcmp(line.data() + at, key.data(), key.size()) == 0) {
+      return &fields[i];
     }
-    value->append(pos, static_cast<size_t>(backslash - pos));
-    int decoded = DecodeEscape(backslash[1]);
-    if (decoded < 0) {
-      value->clear();
-      return;
-    }
-    value->push_back(static_cast<char>(decoded));
-    pos = backslash + 2;
   }
+  return nullptr;
 }
 
 }  // namespace
 
 void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
                         size_t count) {
-  std::vector<bool> found(count, false);
-  size_t missing = count;
   for (size_t i = 0; i < count; ++i) {
     fields[i].value->clear();
+    fields[i].found = false;
   }
+  size_t missing = count;
+  size_t first_missing = 0;     // No field before it is missing.
   size_t depth = 0;             // Containers open at this point.
   bool name_can_follow = true;  // After `{`, `,` or the line's start.
   for (size_t pos = 0; pos < line.size() && missing > 0; ++pos) {
     char byte = line[pos];
     if (byte == '"') {
-      size_t close = EndOfString(line, pos);
-      if (name_can_follow && depth <= 1 && close < line.size()) {
-        std::string_view name(line.data() + pos + 1, close - pos - 1);
-        for (size_t i = 0; i < count; ++i) {
-          if (!found[i] && name == fields[i].key) {
-            found[i] = true;
-            --missing;
-            DecodeValueAfter(line, close + 1, fields[i].value);
-          }
+      JsonStringField* field =
+          name_can_follow && depth <= 1
+              ? FieldNamedAt(line, pos + 1, fields, first_missing, count)
+              : nullptr;
+      if (field != nullptr) {
+        field->found = true;
+        --missing;
+        while (first_missing < count && fields[first_missing].found) {
+          ++first_missing;
         }
+        pos = ReadValue(line, pos + 1 + field->key.size(), field->value);
+      } else {
+        pos = WalkString(line, pos, nullptr);
       }
-      pos = close;
       name_can_follow = false;
     } else if (byte == '{') {
       ++depth;

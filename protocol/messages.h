@@ -3,9 +3,9 @@
 #include <cstddef>
 
 // Every message the bridge sends in an error line, as UTF-8, with its length
-// in bytes beside it. The answer writers and the tests both take the texts
-// from here; the lengths are checked as the program compiles, so a text that
-// is changed by mistake (a lost byte, another encoding) does not build.
+// in bytes beside it. The lengths are checked as the program compiles, so a
+// text that is changed by mistake (a lost byte, another encoding) does not
+// build; the end-to-end tests hold their own copy of every text.
 namespace status_bridge {
 
 // The length in bytes of the message `text`, without its terminating NUL.

@@ -4,7 +4,8 @@
 
 namespace status_bridge {
 
-// The fields of one "is_verified" request, as decoded from its line.
+// The fields of one "is_verified" request, as decoded from its line. A server
+// reuses one request for every line, so that its strings keep their memory.
 struct StatusRequest {
   std::string request_id;
   std::string lmc_file;

@@ -1,38 +1,34 @@
 #include "status_library/loader.h"
 
-#include "streams/trace.h"
 #include "status_library/path.h"
+#include "streams/trace.h"
 
 namespace status_bridge {
 
 StatusLibrary LoadStatusLibrary() {
   StatusLibrary library;
-  library.path = ResolveStatusLibraryPath();
+  library.path = ResolveStatusLibraryPath(&library.from);
   Trace("starting");
-  ModuleHandle module = LoadLibraryFromPath(library.path);
-  if (module == nullptr) {
+  library.module = LoadLibraryFromPath(library.path);
+  if (library.module == nullptr) {
+    library.failure = LastLoadFailure();
     Trace("dll-load-failed");
-    library.load = StatusLibraryLoad::kLoadFailed;
     return library;
   }
   Trace("dll-loaded");
-
-  ExportAddress address = FindExport(module, kIsVerifiedReuseBlockExportName);
+  ExportAddress address =
+      FindExport(library.module, kIsVerifiedReuseBlockExportName);
   if (address == nullptr) {
     Trace("export-missing");
-    ReleaseLibrary(module);
     library.load = StatusLibraryLoad::kExportMissing;
     return library;
   }
   Trace("export-found");
   library.load = StatusLibraryLoad::kLoaded;
-  library.module = module;
   library.fn = ExportAs<IsVerifiedReuseBlockFn>(address);
   return library;
 }
 
-bool PrivateCallEnabled() {
-  return ReadPathVariable(kPrivateCallVariable) == "1";
-}
+bool PrivateCallEnabled() { return SwitchIsOn(kPrivateCallVariable); }
 
 }  // namespace status_bridge

@@ -8,30 +8,33 @@
 namespace status_bridge {
 
 // The environment variable that must be exactly "1" before the private
-// status export may be called.
+// status call may be made.
 inline constexpr char kPrivateCallVariable[] =
     "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE";
 
-// How far loading the vendor library came.
+// How far loading the status library came.
 enum class StatusLibraryLoad {
   kLoaded,         // Loaded, with its status export resolved.
   kLoadFailed,     // The library could not be loaded.
-  kExportMissing,  // It loaded, has no status export and was released.
+  kExportMissing,  // It loaded but has no status export.
 };
 
-// The vendor library as LoadStatusLibrary left it.
+// The status library as LoadStatusLibrary left it.
 struct StatusLibrary {
   StatusLibraryLoad load = StatusLibraryLoad::kLoadFailed;
   std::string path;               // The path that was tried.
-  ModuleHandle module = nullptr;  // Set when loaded.
+  const char* from = nullptr;     // The variable that gave it; null: bare name.
+  LoadFailure failure;            // Why the load failed, when it did.
+  ModuleHandle module = nullptr;  // Set unless the load failed.
   IsVerifiedReuseBlockFn fn = nullptr;
 };
 
-// Finds, loads and resolves the vendor library, tracing each step. Only a
-// library whose export was found stays loaded.
+// Finds, loads and resolves the status library, tracing each step. A
+// library that loaded stays loaded, with or without its export: the caller
+// releases it when the run ends early.
 StatusLibrary LoadStatusLibrary();
 
-// Whether the private status export may be called: kPrivateCallVariable is
+// Whether the private status call may be made: kPrivateCallVariable is
 // exactly "1".
 bool PrivateCallEnabled();
 

@@ -1,5 +1,7 @@
 #include "status_library/status_query.h"
 
+#include <string_view>
+
 #include "platform/platform.h"
 #include "protocol/answer_lines.h"
 #include "protocol/messages.h"
@@ -8,10 +10,11 @@
 namespace status_bridge {
 
 std::int32_t MapBlockType(const std::string& text) {
-  if (text == "RULP" || text == "LP" || text.empty()) {
+  std::string_view word(text);
+  if (word.empty() || word == "RULP" || word == "LP") {
     return 0;
   }
-  if (text == "RUL") {
+  if (word == "RUL") {
     return 1;
   }
   // std::stoi reads with strtol and throws when no digit can be read or the
@@ -24,51 +27,50 @@ std::int32_t MapBlockType(const std::string& text) {
 }
 
 void AnswerStatusRequest(const StatusRequest& request,
-                         IsVerifiedReuseBlockFn fn) {
+                         IsVerifiedReuseBlockFn fn, std::string* answer) {
   // Whatever is thrown from here on, by the string runtime, the export or the
-  // answer writer, becomes one error line. The strings that exist are
-  // destroyed by unwinding, the LMC-file string first; the by-value copy
+  // composing of the answer, becomes one error line. The strings that exist
+  // are destroyed by unwinding, the LMC-file string first; the by-value copy
   // belongs to the export once the call has begun.
   try {
-    // The vendor reads both names in the machine's ANSI code page; a name it
-    // cannot hold there would make it look for another file or block.
-    std::string converted_lmc_file;
-    std::string converted_block_name;
-    const std::string* ansi_lmc_file =
-        ConvertToAnsiCodePage(request.lmc_file, &converted_lmc_file);
-    const std::string* ansi_block_name =
-        ConvertToAnsiCodePage(request.block_name, &converted_block_name);
-    if (ansi_lmc_file == nullptr || ansi_block_name == nullptr) {
-      WriteErrorLine(kUnrepresentableTextMessage);
-      return;
-    }
     bool verified;
     {
-      StatusLibraryString block_name(ansi_block_name->c_str());
-      StatusLibraryString lmc_file(ansi_lmc_file->c_str());
-      // The vendor strings hold their own copies: a long converted name is
-      // not held once more during the call.
-      std::string().swap(converted_block_name);
-      std::string().swap(converted_lmc_file);
+      // The library reads both names in the machine's ANSI code page; a
+      // name it cannot hold there would make it look for another file or
+      // block. A name that needs no conversion is not copied.
+      std::string converted_lmc_file;
+      std::string converted_block_name;
+      const std::string* lmc_file =
+          ConvertToAnsiCodePage(request.lmc_file, &converted_lmc_file);
+      const std::string* block_name =
+          ConvertToAnsiCodePage(request.block_name, &converted_block_name);
+      if (lmc_file == nullptr || block_name == nullptr) {
+        ComposeErrorLine(kUnrepresentableTextMessage, answer);
+        return;
+      }
+      StatusLibraryString block_name_string(block_name->c_str());
+      StatusLibraryString lmc_file_string(lmc_file->c_str());
       Trace("calling-status-function");
-      std::int32_t block_type = MapBlockType(request.block_type);
-      verified = CallIsVerifiedReuseBlock(fn, block_name, block_type, lmc_file);
+      verified = CallIsVerifiedReuseBlock(fn, block_name_string,
+                                          MapBlockType(request.block_type),
+                                          lmc_file_string);
       Trace("status-function-returned");
     }
     Trace("cstring-scope-ended");
-    WriteSuccessLine(request, verified);
+    ComposeSuccessLine(request, verified, answer);
   } catch (...) {
-    WriteErrorLine(kStatusCallExceptionMessage);
+    ComposeErrorLine(kStatusCallExceptionMessage, answer);
   }
 }
 
-void RunStatusQuery(const std::string& line, IsVerifiedReuseBlockFn fn) {
-  StatusRequest request;
-  if (!ParseStatusRequest(line, &request)) {
-    WriteErrorLine(kInvalidRequestMessage);
-    return;
+bool RunStatusQuery(const std::string& line, StatusRequest* request,
+                    IsVerifiedReuseBlockFn fn, AnswerWriter* out) {
+  if (!ParseStatusRequest(line, request)) {
+    return false;
   }
-  AnswerStatusRequest(request, fn);
+  AnswerStatusRequest(*request, fn, &out->line);
+  WriteAnswerLine(out);
+  return true;
 }
 
 }  // namespace status_bridge

@@ -5,6 +5,7 @@
 
 #include "protocol/status_request.h"
 #include "status_library/contract.h"
+#include "streams/answer_writer.h"
 
 namespace status_bridge {
 
@@ -13,15 +14,16 @@ namespace status_bridge {
 // reads it, or 0 when there is none or it lies outside the 32-bit range.
 std::int32_t MapBlockType(const std::string& text);
 
-// Answers the valid `request` with `fn`: writes the success line, or one
-// error line when a name has no form in the ANSI code page or anything is
-// thrown. Returns normally whatever the export throws.
+// Answers the valid `request` with `fn`, leaving in `answer` the success
+// line, or one error line when a name has no form in the ANSI code page or
+// anything is thrown. Returns normally whatever the export throws.
 void AnswerStatusRequest(const StatusRequest& request,
-                         IsVerifiedReuseBlockFn fn);
+                         IsVerifiedReuseBlockFn fn, std::string* answer);
 
-// Answers one request line: validates it, calls `fn` with the request's
-// strings and writes exactly one answer line, the success line or an error
-// line.
-void RunStatusQuery(const std::string& line, IsVerifiedReuseBlockFn fn);
+// Answers one request line: parses it into `request`, whose memory it
+// reuses, answers it with `fn` and writes the answer through `out`. Returns
+// false, having written nothing, when the line is not a valid request.
+bool RunStatusQuery(const std::string& line, StatusRequest* request,
+                    IsVerifiedReuseBlockFn fn, AnswerWriter* out);
 
 }  // namespace status_bridge

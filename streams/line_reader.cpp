@@ -2,11 +2,9 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
-
 namespace status_bridge {
 
-bool ReadLine(LineInput* input, std::string* line) {
+bool ReadRequestLine(LineInput* input, std::string* line) {
   line->clear();
   bool read_any = false;
   for (;;) {
@@ -34,11 +32,6 @@ bool ReadLine(LineInput* input, std::string* line) {
     }
     return true;
   }
-}
-
-bool ReadRequestLine(std::string* line) {
-  static LineInput input = {ReadStandardInput, {}, 0, 0};
-  return ReadLine(&input, line);
 }
 
 }  // namespace status_bridge

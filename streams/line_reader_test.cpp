@@ -15,20 +15,30 @@ namespace {
 using std::string_literals::operator""s;
 using Lines = std::vector<std::string>;
 
-// The lines of `input`, read from a source that hands out at most `chunk`
-// bytes a read, as a pipe may.
-Lines ReadAll(const std::string& input, size_t chunk) {
-  auto source = std::make_unique<LineInput>();
+// The source of ReadAll's reads: at most `chunk` bytes a read, as a pipe may
+// hand them out.
+struct Source {
+  std::string input;
+  size_t chunk = 0;
   size_t offset = 0;
-  source->read = [&](char* buffer, size_t capacity) {
-    size_t count = std::min({chunk, capacity, input.size() - offset});
-    std::copy_n(input.data() + offset, count, buffer);
-    offset += count;
-    return count;
-  };
+} source;
+
+size_t ReadSource(char* buffer, size_t capacity) {
+  size_t count =
+      std::min({source.chunk, capacity, source.input.size() - source.offset});
+  std::copy_n(source.input.data() + source.offset, count, buffer);
+  source.offset += count;
+  return count;
+}
+
+// The lines of `input`, read `chunk` bytes at a time.
+Lines ReadAll(const std::string& input, size_t chunk) {
+  source = Source{input, chunk, 0};
+  auto reader = std::make_unique<LineInput>();
+  reader->read = ReadSource;
   Lines lines;
   std::string line = "stale";
-  while (ReadLine(source.get(), &line)) {
+  while (ReadRequestLine(reader.get(), &line)) {
     lines.push_back(line);
   }
   return lines;

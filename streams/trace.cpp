@@ -1,19 +1,16 @@
 #include "streams/trace.h"
 
-#include <algorithm>
 #include <cstring>
-#include <iostream>
 
 #include "platform/platform.h"
 
 namespace status_bridge {
 
 void Trace(const char* event) {
-  if (ReadPathVariable(kTraceVariable) != "1") {
+  if (!SwitchIsOn(kTraceVariable)) {
     return;
   }
-  // Composed on the stack so that tracing allocates nothing (the value "1"
-  // fits in the string itself); every event is a short fixed word.
+  // Every event is a short fixed word: the line is composed on the stack.
   static constexpr char kPrefix[] = "[status-bridge] ";
   char line[96];
   size_t prefix_length = sizeof(kPrefix) - 1;
@@ -21,12 +18,11 @@ void Trace(const char* event) {
   if (prefix_length + event_length + 1 > sizeof(line)) {
     event_length = sizeof(line) - prefix_length - 1;
   }
-  std::copy_n(kPrefix, prefix_length, line);
-  std::copy_n(event, event_length, line + prefix_length);
+  std::memcpy(line, kPrefix, prefix_length);
+  std::memcpy(line + prefix_length, event, event_length);
   line[prefix_length + event_length] = '\n';
-  std::cerr.write(
-      line, static_cast<std::streamsize>(prefix_length + event_length + 1));
-  std::cerr.flush();
+  constexpr int kStandardError = 2;
+  WriteStandardStream(kStandardError, line, prefix_length + event_length + 1);
 }
 
 }  // namespace status_bridge

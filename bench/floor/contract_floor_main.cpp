@@ -40,8 +40,9 @@ int main(int argc, char** argv) {
   std::string answer = bench::FixedAnswer(std::strtoull(argv[1], nullptr, 10));
   std::string block_name_text(std::strtoull(argv[2], nullptr, 10), 'B');
   std::string lmc_file_text(std::strtoull(argv[3], nullptr, 10), 'L');
+  status_bridge::LineInput input;
   std::string line;
-  while (status_bridge::ReadRequestLine(&line)) {
+  while (status_bridge::ReadRequestLine(&input, &line)) {
     StandInCString block_name;
     StandInCString lmc_file;
     StandInCString by_value;

@@ -32,9 +32,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string answer = bench::FixedAnswer(std::strtoull(argv[2], nullptr, 10));
+  status_bridge::LineInput input;
   std::string line;
   if (server) {
-    while (status_bridge::ReadRequestLine(&line)) {
+    while (status_bridge::ReadRequestLine(&input, &line)) {
       bench::WriteAnswer(answer);
     }
     return 0;
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
     std::cerr << "bench-floor: " << dlerror() << "\n";
     return 2;
   }
-  if (!status_bridge::ReadRequestLine(&line)) {
+  if (!status_bridge::ReadRequestLine(&input, &line)) {
     return 5;
   }
   bench::WriteAnswer(answer);

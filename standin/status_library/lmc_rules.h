@@ -43,7 +43,9 @@ enum class Outcome {
 
 // What the two print outcomes write: a line that is no answer, as a library
 // that prints a diagnostic during a call would write.
-inline constexpr char kStandardOutputNote[] =
+// Not inline: an inline variable is a unique symbol, which would keep the
+// library loaded after it is released.
+constexpr char kStandardOutputNote[] =
     "stand-in status library: a diagnostic on standard output\n";
 
 // The outcome for `block_name` (NUL-terminated) under the rules `text`.

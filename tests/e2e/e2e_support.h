@@ -8,37 +8,36 @@
 #include <string>
 #include <vector>
 
-#include "protocol/messages.h"
 #include "tests/e2e/process_runner.h"
 #include "tests/e2e/target.h"
 
 namespace e2e {
 
 inline constexpr char kTraceOn[] = "ORVEK_STATUS_BRIDGE_TRACE";
-inline constexpr char kPrivateCallVariable[] = "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE";
+inline constexpr char kPrivateCallVariable[] =
+    "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE";
 inline constexpr char kStandInCallLog[] = "ORVEK_STANDIN_VENDOR_LOG";
 
 // The probe line, written out here so that the tests check the program's
 // bytes against an independent copy.
 inline constexpr char kProbeLine[] =
     R"({"ok":true,"probe":true,"export_found":true,"source":"IsVerifiedReuseBlock"})";
-// The messages, from the bridge's own table, whose byte counts it checks.
-inline constexpr const char* kLoadFailed = status_bridge::kLoadFailedMessage;
-inline constexpr const char* kExportMissing =
-    status_bridge::kExportMissingMessage;
-inline constexpr const char* kPrivateCallDisabled =
-    status_bridge::kPrivateCallDisabledMessage;
-inline constexpr const char* kMissingRequest =
-    status_bridge::kMissingRequestMessage;
-inline constexpr const char* kInvalidRequest =
-    status_bridge::kInvalidRequestMessage;
-inline constexpr const char* kStatusCallException =
-    status_bridge::kStatusCallExceptionMessage;
-inline constexpr const char* kEmptyRequest =
-    status_bridge::kEmptyRequestMessage;
-inline constexpr const char* kUnrepresentable =
-    status_bridge::kUnrepresentableTextMessage;
-// What the stand-in vendor library writes when it is unloaded.
+// The messages, written out as the bridge must send them: never taken from
+// its own headers, so that a changed text fails here.
+inline constexpr char kLoadFailed[] = "无法加载 LMCDLL70.dll: ";
+inline constexpr char kExportMissing[] =
+    "LMCDLL70.dll 中没有 IsVerifiedReuseBlock 导出";
+inline constexpr char kPrivateCallDisabled[] =
+    "私有 MFC 状态调用未启用；仅完成导出探测";
+inline constexpr char kMissingRequest[] = "缺少 JSON 请求";
+inline constexpr char kInvalidRequest[] =
+    "请求必须包含 op=is_verified、request_id、lmc_file 和 block_name";
+inline constexpr char kStatusCallException[] =
+    "调用 Mentor 私有状态函数时发生异常";
+inline constexpr char kEmptyRequest[] = "空请求";
+inline constexpr char kUnrepresentable[] =
+    "lmc_file 或 block_name 含有本机 ANSI 代码页无法表示的字符";
+// What the stand-in library writes to standard output as it is unloaded.
 inline constexpr char kUnloaded[] = "stand-in vendor library unloaded";
 
 // True when the suite, and with it the native bridge it runs, is built with

@@ -22,6 +22,8 @@ struct RunOptions {
   std::string stdin_path;         // Read standard input from this file instead.
   std::string stdout_path;        // Send standard output to this file instead.
   bool close_stdout_at_once = false;  // The reader goes away before any answer.
+  // Standard error into standard output's pipe, so that their order shows.
+  bool stderr_to_stdout = false;
   std::chrono::seconds timeout{120};
   // POSIX only; the Windows runner refuses them.
   bool stdin_closed = false;                   // No standard input at all.

@@ -120,7 +120,11 @@ Spawned Spawn(const std::vector<std::string>& command, const Environment& env,
       ChildDup(stdin_file >= 0 ? stdin_file : in.read_end, 0);
     }
     ChildDup(stdout_file >= 0 ? stdout_file : out.write_end, 1);
-    ChildDup(keep_stderr ? err.write_end : null_fd, 2);
+    if (options.stderr_to_stdout) {
+      ChildDup(1, 2);
+    } else {
+      ChildDup(keep_stderr ? err.write_end : null_fd, 2);
+    }
     if (options.address_space_limit != 0) {
       rlimit limit{options.address_space_limit, options.address_space_limit};
       setrlimit(RLIMIT_AS, &limit);

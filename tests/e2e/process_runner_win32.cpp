@@ -225,7 +225,8 @@ Spawned Spawn(const std::vector<std::string>& command, const Environment& env,
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = child_stdin.get();
   startup.hStdOutput = child_stdout.get();
-  startup.hStdError = child_stderr.get();
+  startup.hStdError =
+      options.stderr_to_stdout ? child_stdout.get() : child_stderr.get();
   PROCESS_INFORMATION process{};
   // Suspended until it is in the job, so that nothing it starts escapes.
   if (!CreateProcessW(

@@ -23,6 +23,8 @@ constexpr char kRules[] =
     "throw-int U4\n"
     "crash U5\n"
     "verified-2 U6\n"
+    "print-stdio P1\n"
+    "print-handle P2\n"
     "verified U\n";
 
 class RequestsTest : public ::testing::Test {
@@ -184,9 +186,10 @@ TEST_F(RequestsTest, OneShotEndings) {
     std::remove(log_.c_str());
     Environment env = Env(true);
     env.emplace_back("ORVEK_STANDIN_VENDOR_UNLOAD_NOTE", "1");
-    RunResult run = RunBridge({}, env, c.input);
-    EXPECT_EQ(run.out, c.out) << c.what;
-    EXPECT_EQ(run.err, c.err) << c.what;
+    RunOptions options;
+    options.stderr_to_stdout = true;
+    RunResult run = RunBridge({}, env, c.input, options);
+    EXPECT_EQ(run.out, c.err + c.out) << c.what;
     EXPECT_EQ(run.exit_code, c.exit_code) << c.what;
     EXPECT_EQ(LoggedCalls().size(), c.calls) << c.what;
   }
@@ -225,6 +228,31 @@ TEST_F(RequestsTest, ServerAnswersEveryLineInOrder) {
                            c.calls_traced + TraceOf({"server-eof"}))
         << c.what;
     EXPECT_EQ(run.exit_code, 0) << c.what;
+  }
+}
+
+// A library that prints to standard output during the call, through its C
+// runtime or the standard output handle: every request still gets exactly
+// its own answer line, and the library's text goes to standard error.
+TEST_F(RequestsTest, WhatTheLibraryPrintsNeverReachesTheAnswers) {
+  const std::string note =
+      "stand-in status library: a diagnostic on standard output";
+  for (const char* block : {"P1", "P2"}) {
+    for (bool server : {true, false}) {
+      std::string input;
+      std::string answers;
+      for (int id = 1; id <= (server ? 3 : 1); ++id) {
+        input += Request(std::to_string(id), lmc_, block);
+        answers += Lines({SuccessLine(std::to_string(id), block, lmc_, true)});
+      }
+      RunResult run = RunBridge(server ? std::vector<std::string>{"--server"}
+                                       : std::vector<std::string>{},
+                                Env(), input);
+      const std::string what = std::string(block) + (server ? " server" : "");
+      EXPECT_EQ(run.out, answers) << what;
+      EXPECT_NE(run.err.find(note), std::string::npos) << what;
+      EXPECT_EQ(run.exit_code, 0) << what;
+    }
   }
 }
 

@@ -5,9 +5,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -193,6 +195,89 @@ TEST_F(StreamsTest, AHugeLineGivesItsMemoryBackOnceAnswered) {
     return;  // Its quarantine holds freed memory on purpose.
   }
   EXPECT_LT(after_kib - before_kib, 8 * 1024);
+}
+
+// Answers go to a file on a small file system that fills up while a server
+// runs and then gets room again. A write that fails part-way leaves its rest
+// for before the next answer, so the file holds whole answer lines only: the
+// cut one completed, those written while the disk was full missing whole.
+TEST_F(StreamsTest, AFullDiskNeverCutsOrGluesAnAnswer) {
+  const std::string mount_point = dir_.Path("disk");
+  mkdir(mount_point.c_str(), 0700);
+  if (mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here (it needs root)";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{mount_point};
+  const std::string answers_path = mount_point + "/answers";
+  const std::string filler_path = mount_point + "/filler";
+  const std::string log_path = dir_.Path("calls.log");
+  Environment env = StandInEnv();
+  env.emplace_back(kStandInCallLog, log_path);
+  std::ofstream(answers_path).close();
+  RunOptions options;
+  options.stdout_path = answers_path;
+  Conversation bridge(BridgeCommand({"--server"}), BridgeEnv(env), options);
+
+  // Sends request `id` and waits until the library has answered it, and so
+  // until the answer before it has been written.
+  int sent = 0;
+  auto send = [&](const std::string& block_name) {
+    bridge.Write(Request(std::to_string(++sent), lmc_, block_name));
+    for (int wait = 0; wait < 2000; ++wait) {
+      std::string log = ReadFile(log_path);
+      if (std::count(log.begin(), log.end(), '\n') == sent) {
+        return;
+      }
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    FAIL() << "request " << sent << " was never answered";
+  };
+  const std::string long_name = "U1" + std::string(1000, 'x');
+  send("U1");
+  send("U1");  // The first answer is written and holds part of a page.
+  {
+    std::ofstream filler(filler_path, std::ios::binary);
+    const std::string block(4096, 'f');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  for (int i = 0; i < 6; ++i) {
+    send(long_name);  // The page fills; one answer is cut, then none fits.
+  }
+  std::remove(filler_path.c_str());
+  for (int i = 0; i < 3; ++i) {
+    send("U1");
+  }
+  EXPECT_EQ(bridge.Finish(), 0);
+
+  std::string written = ReadFile(answers_path);
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written.back(), '\n');
+  int last_id = 0;
+  int whole = 0;
+  for (size_t begin = 0; begin < written.size();) {
+    size_t end = written.find('\n', begin);
+    ASSERT_NE(end, std::string::npos);
+    std::string line = written.substr(begin, end - begin);
+    begin = end + 1;
+    bool is_answer = false;
+    for (int id = last_id + 1; id <= sent && !is_answer; ++id) {
+      for (const std::string& name : {std::string("U1"), long_name}) {
+        if (line == SuccessLine(std::to_string(id), name, lmc_, false) ||
+            line == SuccessLine(std::to_string(id), name, lmc_, true)) {
+          is_answer = true;
+          last_id = id;
+        }
+      }
+    }
+    EXPECT_TRUE(is_answer) << "not a whole answer: " << line.substr(0, 80);
+    whole += is_answer ? 1 : 0;
+  }
+  EXPECT_EQ(last_id, sent) << "the answers after the disk had room again";
+  EXPECT_LT(whole, sent) << "the disk never filled";
 }
 
 }  // namespace
