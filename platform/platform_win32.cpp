@@ -86,15 +86,11 @@ std::string WideToUtf8(const std::wstring& wide) {
 }  // namespace
 
 void PrepareProcess() {
-  // First thing: an access violation inside the vendor library must end the
-  // process at once. With the default error mode Windows may hold the dying
-  // process behind an error-reporting dialog, and the caller, waiting for an
-  // answer or for the end of the process, would wait forever.
+  // An access violation inside the library must end the process at once,
+  // not behind a dialog while the caller waits: neither the legacy fault
+  // box nor Windows Error Reporting's window may show.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
                SEM_NOOPENFILEERRORBOX);
-  // The error mode keeps the legacy fault dialog away; the UI of Windows
-  // Error Reporting (the "has stopped working" window) is a switch of its
-  // own. A failure changes nothing the bridge could act on.
   WerSetFlags(kWerFaultReportingNoUi);
   std::set_terminate(EndProcessAbnormally);
 }
@@ -105,46 +101,40 @@ void EndProcessAbnormally() {
   ExitProcess(kAbnormalEndStatus);
 }
 
+namespace {
+
+// The ASCII constant `name` widened, as the wide environment takes it.
+struct WideName {
+  explicit WideName(const char* name) {
+    std::copy_n(name, std::min<size_t>(std::strlen(name), 63), text);
+  }
+  wchar_t text[64] = {};
+};
+
+}  // namespace
+
 std::string ReadPathVariable(const char* name) {
-  // The value is read from the wide environment and turned into UTF-8 here,
-  // because everything after this treats the path as UTF-8 bytes (it is
-  // converted to UTF-16 for the load, and the load-failure line carries
-  // it). The narrow environment holds the value in the ANSI code page
-  // instead: on a Chinese Windows that is GBK, elsewhere characters outside
-  // the code page become '?'. A vendor installation under a folder with a
-  // non-ASCII name would then fail to load, and the error line would carry
-  // bytes that are not UTF-8. For ASCII values both reads agree.
-  //
-  // GetEnvironmentVariableW reads the process's own wide environment, which
-  // holds what the parent passed. The C runtime's _wgetenv is no substitute:
-  // the UCRT builds its wide copy from that environment, but msvcrt.dll, the
-  // runtime the mingw build links, builds it from the narrow one, in which
-  // the non-ASCII characters are already lost.
-  //
-  // The names are short ASCII constants, widened on the stack, so that a
-  // short value (the switches' "1") is read without allocating.
-  wchar_t wide_name[64] = {};
-  std::copy_n(name, std::min<size_t>(std::strlen(name), 63), wide_name);
+  // From the wide environment, which holds what the parent passed: the
+  // narrow one has the value in the ANSI code page (GBK on a Chinese
+  // Windows, '?' for what it lacks), and a library below a non-ASCII folder
+  // would fail to load. msvcrt.dll's _wgetenv, which the mingw build would
+  // use, is built from the narrow environment and is no substitute.
+  WideName wide_name(name);
   std::wstring value;
-  DWORD size = GetEnvironmentVariableW(wide_name, nullptr, 0);
-  // The value can change between the two calls only through another thread,
-  // which the bridge does not have; should it grow, the value reads as unset.
+  DWORD size = GetEnvironmentVariableW(wide_name.text, nullptr, 0);
   if (size > 1) {
     value.resize(size);
-    DWORD length = GetEnvironmentVariableW(wide_name, &value[0], size);
-    value.resize(length < size ? length : 0);
+    DWORD length = GetEnvironmentVariableW(wide_name.text, &value[0], size);
+    value.resize(length < size ? length : 0);  // It grew: read as unset.
   }
   return WideToUtf8(value);
 }
 
 bool SwitchIsOn(const char* name) {
-  // Room for "1", its terminator and one more character: a longer value
-  // does not fit and reads as off.
-  wchar_t wide_name[64] = {};
-  std::copy_n(name, std::min<size_t>(std::strlen(name), 63), wide_name);
+  // Room for "1" and one more character: a longer value reads as off.
   wchar_t value[3] = {};
-  DWORD length = GetEnvironmentVariableW(wide_name, value, 3);
-  return length == 1 && value[0] == L'1';
+  return GetEnvironmentVariableW(WideName(name).text, value, 3) == 1 &&
+         value[0] == L'1';
 }
 
 int SeparateAnswerChannel() {
@@ -156,8 +146,7 @@ int SeparateAnswerChannel() {
     _close(sink);
   }
   // A library with a C runtime of its own takes its standard output from
-  // the process's handle when it is loaded, and some write to the handle
-  // directly: both must find standard error there too.
+  // the process's handle when it is loaded; others write to the handle.
   SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
   return answers;
 }

@@ -26,17 +26,11 @@ constexpr size_t kKeptLineCapacity = size_t{1} << 20;
 constexpr char kUsage[] =
     "usage: status-bridge [--server | --probe-only | --codec-test | "
     "--diagnose | --help | --version]\n"
-    "  (none)        answer one JSON request line from standard input\n"
-    "  --server      answer request lines until standard input ends\n"
-    "  --probe-only  load the status library and find its export\n"
-    "  --codec-test  echo request_id, lmc_file and block_name of one line\n"
-    "  --diagnose    check what a first run needs, for a person to read\n"
-    "  --help        print this text\n"
-    "  --version     print the version and the kind of build\n"
-    "environment: LMCDLL70_PATH or SDD_HOME find the library; "
-    "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 enables the private call that "
-    "answers requests; ORVEK_STATUS_BRIDGE_TRACE=1 traces to standard "
-    "error\n";
+    "Answers JSON request lines on standard input: one without an argument, "
+    "every line with --server.\n"
+    "Library: LMCDLL70_PATH, or SDD_HOME; ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE=1 "
+    "enables the private call; ORVEK_STATUS_BRIDGE_TRACE=1 traces to "
+    "standard error.\n";
 
 bool Is(const char* argument, const char* word) {
   return std::strcmp(argument, word) == 0;

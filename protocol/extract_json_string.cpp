@@ -143,11 +143,10 @@ void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
     fields[i].value->clear();
     fields[i].found = false;
   }
-  size_t missing = count;
   size_t first_missing = 0;     // No field before it is missing.
   size_t depth = 0;             // Containers open at this point.
   bool name_can_follow = true;  // After `{`, `,` or the line's start.
-  for (size_t pos = 0; pos < line.size() && missing > 0; ++pos) {
+  for (size_t pos = 0; pos < line.size() && first_missing < count; ++pos) {
     char byte = line[pos];
     if (byte == '"') {
       JsonStringField* field =
@@ -156,7 +155,6 @@ void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
               : nullptr;
       if (field != nullptr) {
         field->found = true;
-        --missing;
         while (first_missing < count && fields[first_missing].found) {
           ++first_missing;
         }

@@ -17,12 +17,9 @@ inline constexpr char kIsVerifiedReuseBlockExportName[] =
 }  // namespace status_bridge
 
 #if defined(_MSC_VER)
-// Production build: the shared MFC runtime's own string class. Not compiled
-// by the project's own builds, which have no MFC; tools/check-msvc-build.sh
-// compiles it with clang in MSVC mode against a mock of MFC's headers.
-//
-// Each refusal comes before <afx.h>, so that the build stops with the reason
-// rather than with one of its consequences.
+// Production build: the shared MFC runtime's own string class, checked here
+// by clang in MSVC mode against a mock of MFC's headers. Each refusal comes
+// before <afx.h>, so that the build stops with its reason.
 #if !defined(_AFXDLL)
 // The export takes the shared MFC runtime's CStringT (StrTraitMFC_DLL, as its
 // decorated name says); without _AFXDLL, CStringA is the static MFC's class.
@@ -38,16 +35,11 @@ inline constexpr char kIsVerifiedReuseBlockExportName[] =
     "Build with the multi-byte character set: with _UNICODE, <afx.h> links the Unicode MFC runtime mfc140u.dll, not the mfc140.dll whose CStringT the vendor export takes"
 #endif
 
-// <afx.h>, not <afxstr.h> alone: afxstr.h compiles only in an MFC project,
-// which afx.h marks by defining _AFX, and afx.h also links the shared MFC
-// runtime's import library. afx.h includes <windows.h> itself and refuses one
-// included before it, so this header comes before anything that includes
-// <windows.h> (in this project only platform/platform_win32.cpp does, and it
-// does not include this header). Never <atlstr.h>: its CStringT has ATL's
-// string traits, another class under another decorated name.
-//
-// No standard header is included here: the branch needs none, and the
-// MSVC-mode check compiles it with no C++ standard library at hand.
+// <afx.h>, not <afxstr.h> alone, which compiles only where afx.h has defined
+// _AFX; afx.h also links the shared MFC runtime. It refuses a <windows.h>
+// included before it (only platform_win32.cpp includes that, and not this
+// header). Never <atlstr.h>: its CStringT is another class, under another
+// decorated name. No standard header: the MSVC-mode check has none.
 #include <afx.h>
 
 namespace reusableBlocks {
@@ -63,9 +55,8 @@ static_assert(sizeof(CStringA) == 4,
 // same type as std::int32_t on every Windows target, without <cstdint>.
 static_assert(sizeof(int) == 4, "the block type is a 32-bit enumeration");
 
-// The export is declared as returning bool. Read through a bool, the result
-// would let the compiler assume the byte is 0 or 1; read as one unsigned byte
-// from the same register (AL), any non-zero byte counts as true.
+// The export returns bool; read as one unsigned byte from the same register
+// (AL), any non-zero byte counts as true, where a bool would be assumed 0/1.
 using IsVerifiedReuseBlockFn = unsigned char(__cdecl*)(
     CStringA, reusableBlocks::eReuseBlockType, const CStringA&);
 
@@ -74,10 +65,9 @@ using IsVerifiedReuseBlockFn = unsigned char(__cdecl*)(
 struct StatusLibraryMfcException {};
 
 // Calls `fn`; the compiler copy-constructs the by-value argument. An MFC
-// library throws a pointer to a heap-allocated CException, which only its
-// Delete() frees: a catch (...) further up would leak one on every throw, for
-// the rest of a server run. So it is freed here, and the failure goes on to
-// the guard as a StatusLibraryMfcException: the same error line, the same trace.
+// library throws a heap-allocated CException*, which only its Delete() frees:
+// it is freed here, or every throw would leak one for the rest of a server
+// run, and the failure goes on to the guard as a StatusLibraryMfcException.
 inline bool CallIsVerifiedReuseBlock(IsVerifiedReuseBlockFn fn,
                                      const StatusLibraryString& block_name,
                                      int block_type,
