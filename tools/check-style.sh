@@ -47,7 +47,7 @@ fi
 echo "== clang-tidy"
 # The Win32 and MSVC-ABI sources need the cross toolchains' headers and are
 # checked by compiling them with warnings as errors in the Windows build; the
-# MFC stand-in's need MFC (tools/check-msvc-build.sh compiles them).
+# MFC stand-in's need MFC (tests/scripts/check-msvc-build.sh compiles them).
 # shellcheck disable=SC2086
 for folder in $product standin; do git ls-files "$folder/*.cpp"; done |
   grep -v -e '_test\.cpp$' -e '_win32' -e '_msvc' -e '_mfc' -e '^standin/windows/' |
