@@ -40,7 +40,8 @@ filter=$(sed -n "s/^HeaderFilterRegex: *'\(.*\)'$/\1/p" .clang-tidy)
 outside=$(for folder in $product; do git ls-files "$folder/*.h"; done |
   sed 's|^|/|' | grep -Ev -e "$filter" || true)
 if [ -z "$filter" ] || [ -n "$outside" ]; then
-  echo ".clang-tidy's HeaderFilterRegex '$filter' leaves out:" $outside
+  printf '%s\n' ".clang-tidy's HeaderFilterRegex '$filter' leaves out:" \
+    "$outside"
   exit 1
 fi
 
