@@ -25,5 +25,5 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-shared-libgcc")
 
 # CTest (and custom commands that run a built program) start it through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${WINE_RUN_OPTIONS}
+    ${CMAKE_CURRENT_LIST_DIR}/../tests/scripts/wine-run.sh ${WINE_RUN_OPTIONS}
     ${CMAKE_BINARY_DIR}/wineprefix)

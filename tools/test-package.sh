@@ -58,7 +58,7 @@ expect "$(basename "$kit")" "status-bridge-$version-win32-testkit"
 expect "$(cat "$kit/VERSION")" "$version"
 # The exe's version resource, whose strings are UTF-16.
 expect "$(strings -el "$kit/status-bridge.exe" | grep -A1 -x FileVersion | tail -n 1)" "$version"
-sh tests/windows_build_check.sh "$(command -v llvm-readobj)" \
+sh tests/scripts/windows_build_check.sh "$(command -v llvm-readobj)" \
   "$kit/status-bridge.exe" "$kit/standin/status_library-msvc/LMCDLL70.dll"
 if ! probe=$(tools/wine32-probe.sh "$root/build/win32/wineprefix"); then
   echo "package checks passed; the Windows test kit was checked without" \
@@ -68,7 +68,7 @@ fi
 
 echo "== Windows: the test kit, run under Wine"
 export WINEPREFIX="$root/build/win32/wineprefix" WINEDEBUG=-all LC_ALL=C.UTF-8
-cmake/wine-run.sh "$WINEPREFIX"
+tests/scripts/wine-run.sh "$WINEPREFIX"
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 wine_lmc=$(winpath "$kit/examples/sample.lmc")
 wine_lmc_json=$(printf '%s' "$wine_lmc" | sed 's/\\/\\\\/g')

@@ -119,7 +119,7 @@ run_e2e() {
   export LC_ALL=C.UTF-8  # Wine passes non-ASCII paths on only from UTF-8.
   # One Wine server for the whole suite, started apart from the runs' streams.
   wineserver -k 2>/dev/null || true
-  WINE_RUN_PERSISTENCE=60 cmake/wine-run.sh $5 "$WINEPREFIX"
+  WINE_RUN_PERSISTENCE=60 tests/scripts/wine-run.sh $5 "$WINEPREFIX"
   trap 'wineserver -k 2>/dev/null || true' EXIT
   run_counted build/dev/tests/status_bridge_e2e_tests \
     --gtest_filter="$LINUX_SIDE_CASES"

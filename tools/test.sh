@@ -5,17 +5,25 @@
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-packages.sh cmake ninja-build g++ libgtest-dev python3 \
-  python3-venv flit mypy clang lld llvm
+  python3-venv flit mypy clang lld llvm valgrind
 
 echo "== Linux: unit, end-to-end and Python client tests (and its install)," \
-  "and the MSVC-mode check (msvc_check)"
-cmake --preset dev
-cmake --build --preset dev
-ctest --preset dev
+  "the layering and the MSVC-mode check (msvc_check)"
+cmake --workflow --preset dev
 
 tools/check-style.sh
-tools/test-sanitizers.sh
-tools/test-valgrind.sh
+
+echo "== Sanitizers: the whole native suite under ASan and UBSan"
+cmake --workflow --preset asan
+
+echo "== valgrind: the unit tests and every bridge the end-to-end suite starts"
+# Each memcheck report is one process's file; only this run's are kept.
+rm -rf build/memcheck/logs
+if ! cmake --workflow --preset memcheck; then
+  echo "memcheck's reports: build/memcheck/logs (each file is one process)"
+  exit 1
+fi
+
 tools/test-fuzz.sh
 tools/test-windows.sh
 tools/test-package.sh

@@ -49,7 +49,7 @@ i686-w64-mingw32-gcc-posix -o "$work/probe.exe" "$work/probe.c"
 log="$work/probe.log"
 status=0
 timeout "${WINE32_PROBE_SECONDS:-300}" \
-  cmake/wine-run.sh "$prefix" "$work/probe.exe" </dev/null >"$log" 2>&1 ||
+  tests/scripts/wine-run.sh "$prefix" "$work/probe.exe" </dev/null >"$log" 2>&1 ||
   status=$?
 if [ "$status" -eq 42 ] && grep -q '^probe' "$log"; then
   echo yes

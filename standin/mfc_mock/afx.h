@@ -1,7 +1,7 @@
 // A minimal mock of MFC's <afx.h>, for the MSVC-mode check of
 // status_library/contract.h and of the MFC stand-in vendor library only
-// (tools/check-msvc-build.sh). It is not MFC, it is never part of a build,
-// and it declares only what those sources use. Written from Microsoft's
+// (tests/scripts/check-msvc-build.sh). It is not MFC, it is never part of a
+// build, and it declares only what those sources use. Written from Microsoft's
 // documentation; nothing is copied from MFC's own headers:
 // - "MFC Library Versions" (automatic linking): afx.h picks the MFC library
 //   from _AFXDLL, _DEBUG and _UNICODE with #pragma comment(lib, ...);

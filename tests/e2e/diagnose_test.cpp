@@ -92,8 +92,9 @@ TEST(DiagnoseTest, WindowsLoadFailuresAreExplained) {
     GTEST_SKIP() << "the bridge under test is not a Windows program";
   }
   if (target.vendor_with_dependency.empty()) {
-    GTEST_SKIP() << "its doubles and WINEPATH come from the Linux side, "
-                    "which runs this case (tools/test-windows.sh)";
+    GTEST_SKIP() << "its doubles are not given: a cross build runs this case "
+                    "from the Linux side (tools/test-windows.sh), the MSVC "
+                    "build with STATUS_BRIDGE_OTHER_BITNESS_STANDIN set";
   }
   const std::string with_dependency = TargetPath(target.vendor_with_dependency);
   const std::string folder =
@@ -113,7 +114,7 @@ TEST(DiagnoseTest, WindowsLoadFailuresAreExplained) {
        {"--diagnose"},
        {{"LMCDLL70_PATH", with_dependency},
         {kPrivateCallVariable, "1"},
-        {"WINEPATH", folder}},
+        {target.msvc ? "PATH" : "WINEPATH", folder}},
        {"result: ready to serve requests"},
        0},
       {"the other bitness",

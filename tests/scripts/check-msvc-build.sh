@@ -10,7 +10,7 @@
 # from anywhere, as root on a fresh Debian; it installs what it needs. Output
 # in build/msvc-check.
 set -eu
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 # With --ctest, as CTest runs it (the dev preset's msvc_check): installs
 # nothing, and a missing tool ends the check with 77, which CTest reports as

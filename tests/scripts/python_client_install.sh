@@ -6,7 +6,7 @@
 # asks that build's bridge one question. Needs Debian's python3-venv and flit
 # (for flit_core).
 #
-# check_install.sh <python> <cmake> <build folder> <bridge> <stand-in vendor>
+# python_client_install.sh <python> <cmake> <build folder> <bridge> <stand-in vendor>
 #                  <LMC file>
 set -eu
 python3=$1 cmake=$2 build=$3 program=$4 vendor=$5 lmc=$6

@@ -3,7 +3,7 @@
 # for the memcheck preset, and the way tools/test-valgrind.sh runs the unit
 # tests.
 #
-#   tools/memcheck.sh <program> [<argument>...]
+#   tests/scripts/memcheck.sh <program> [<argument>...]
 #
 # An invalid access or a leak (definite, indirect or possible) makes the
 # program exit with 99, which no run of the bridge ends with, so the test
@@ -11,10 +11,10 @@
 # $STATUS_BRIDGE_MEMCHECK_LOGS/<pid>.log (default build/memcheck/logs), never
 # into the program's standard error.
 set -eu
-tools=$(cd "$(dirname "$0")" && pwd)
-logs=${STATUS_BRIDGE_MEMCHECK_LOGS:-$tools/../build/memcheck/logs}
+scripts=$(cd "$(dirname "$0")" && pwd)
+logs=${STATUS_BRIDGE_MEMCHECK_LOGS:-$scripts/../../build/memcheck/logs}
 mkdir -p "$logs"
 exec valgrind --quiet --error-exitcode=99 --leak-check=full \
   --show-leak-kinds=definite,indirect,possible \
   --errors-for-leak-kinds=definite,indirect,possible \
-  --suppressions="$tools/valgrind.supp" --log-file="$logs/%p.log" "$@"
+  --suppressions="$scripts/valgrind.supp" --log-file="$logs/%p.log" "$@"
