@@ -93,7 +93,11 @@ void ReportMissingDependencies(AnswerWriter* out, const PeImage& image) {
     std::string found_at;
     std::string failure = FindByName(name, &found_at);
     if (!failure.empty()) {
-      Report(out, "dependency " + name + ": NOT FOUND (" + failure + ")");
+      std::string line = "dependency ";
+      line += name;
+      line += ": NOT FOUND (";
+      line += failure;
+      Report(out, line + ")");
       ++missing;
     }
   }

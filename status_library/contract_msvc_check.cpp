@@ -68,8 +68,9 @@ static_assert(sizeof(status_bridge::kIsVerifiedReuseBlockExportName) == 134,
 // as the loader converts what GetProcAddress returns. The helper builds the
 // by-value copy in the argument slot and catches MFC's exceptions; the script
 // checks the references this leaves in the object.
-bool CallThroughTheContract(const status_bridge::StatusLibraryString& block_name,
-                            const status_bridge::StatusLibraryString& lmc_file) {
+bool CallThroughTheContract(
+    const status_bridge::StatusLibraryString& block_name,
+    const status_bridge::StatusLibraryString& lmc_file) {
   auto address =
       reinterpret_cast<void (*)()>(&reusableBlocks::IsVerifiedReuseBlock);
   auto fn = reinterpret_cast<status_bridge::IsVerifiedReuseBlockFn>(address);

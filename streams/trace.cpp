@@ -1,5 +1,6 @@
 #include "streams/trace.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -18,8 +19,8 @@ void Trace(const char* event) {
   if (prefix_length + event_length + 1 > sizeof(line)) {
     event_length = sizeof(line) - prefix_length - 1;
   }
-  std::memcpy(line, kPrefix, prefix_length);
-  std::memcpy(line + prefix_length, event, event_length);
+  std::copy_n(kPrefix, prefix_length, line);
+  std::copy_n(event, event_length, line + prefix_length);
   line[prefix_length + event_length] = '\n';
   constexpr int kStandardError = 2;
   WriteStandardStream(kStandardError, line, prefix_length + event_length + 1);

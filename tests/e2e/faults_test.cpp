@@ -305,11 +305,12 @@ TEST(ExhaustedMemoryTest, RunningOutInsideTheStatusCallGivesTheErrorLine) {
                : std::vector<std::string>{};
     const std::string ended = before.empty() ? "" : Lines({small_answer});
     const std::string refused = Lines(
-        server
-            ? std::initializer_list<std::string>{small_answer,
-                                                 ErrorLine(kStatusCallException),
-                                                 small_answer}
-            : std::initializer_list<std::string>{ErrorLine(kStatusCallException)});
+        server ? std::initializer_list<std::string>{small_answer,
+                                                    ErrorLine(
+                                                        kStatusCallException),
+                                                    small_answer}
+               : std::initializer_list<std::string>{
+                     ErrorLine(kStatusCallException)});
     const std::string answered = Lines(
         server ? std::initializer_list<std::string>{small_answer,
                                                     SuccessLine("big", name,
