@@ -1,7 +1,9 @@
 #include "protocol/answer_lines.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <initializer_list>
 
 namespace status_bridge {
 
@@ -18,17 +20,37 @@ constexpr std::array<char, 256> kEscapeLetter = [] {
   return table;
 }();
 
+// Replaces `line` with `pieces` in turn: fixed text, an escaped value, fixed
+// text, and so on. The line is sized once, with room for every value byte
+// escaped, and cut to what was written.
+void Compose(std::initializer_list<std::string_view> pieces,
+             std::string* line) {
+  size_t room = 0;
+  for (std::string_view piece : pieces) {
+    room += 2 * piece.size();
+  }
+  line->resize(room);
+  char* to = &(*line)[0];
+  bool value = false;
+  for (std::string_view piece : pieces) {
+    if (value) {
+      to = EscapeJson(piece, to);
+    } else {
+      std::memcpy(to, piece.data(), piece.size());
+      to += piece.size();
+    }
+    value = !value;
+  }
+  line->resize(static_cast<size_t>(to - line->data()));
+}
+
 }  // namespace
 
-namespace {
-
-// Writes `text` escaped at `to`, which has room for twice its length, a run
-// of kept bytes at a time; returns the end of what it wrote.
-char* PutEscaped(std::string_view text, char* to) {
+char* EscapeJson(std::string_view text, char* to) {
   const char* pos = text.data();
   const char* end = pos + text.size();
   for (;;) {
-    const char* run = pos;
+    const char* run = pos;  // Kept bytes, copied a run at a time.
     while (pos != end && kEscapeLetter[static_cast<unsigned char>(*pos)] == 0) {
       ++pos;
     }
@@ -38,35 +60,18 @@ char* PutEscaped(std::string_view text, char* to) {
       return to;
     }
     *to++ = '\\';
-    *to++ = kEscapeLetter[static_cast<unsigned char>(*pos)];
-    ++pos;
+    *to++ = kEscapeLetter[static_cast<unsigned char>(*pos++)];
   }
 }
 
-// Writes the literal `text` at `to`; returns the end of what it wrote.
-template <size_t kSize>
-char* Put(const char (&text)[kSize], char* to) {
-  std::memcpy(to, text, kSize - 1);
-  return to + kSize - 1;
-}
-
-}  // namespace
-
-void EscapeJson(std::string_view text, std::string* out) {
-  size_t at = out->size();
-  out->resize(at + 2 * text.size());
-  char* end = PutEscaped(text, &(*out)[at]);
-  out->resize(static_cast<size_t>(end - out->data()));
-}
-
 void ComposeErrorLine(std::string_view message, std::string* line) {
-  line->assign("{\"ok\":false,\"error\":\"");
-  EscapeJson(message, line);
-  line->append("\"}\n");
+  Compose({"{\"ok\":false,\"error\":\"", message, "\"}\n"}, line);
 }
 
 void ComposeSuccessLine(const StatusRequest& request, bool verified,
                         std::string* line) {
+  // Compose's work, written out for the answer every request gets: the
+  // fixed pieces are copied with their lengths known as the code compiles.
   static constexpr char kHead[] = "{\"ok\":true,\"request_id\":\"";
   static constexpr char kBlockName[] = "\",\"block_name\":\"";
   static constexpr char kLmcFile[] = "\",\"lmc_file\":\"";
@@ -76,31 +81,27 @@ void ComposeSuccessLine(const StatusRequest& request, bool verified,
   static constexpr char kPending[] =
       "\",\"status\":\"PENDING\",\"source\":\"IsVerifiedReuseBlock\","
       "\"raw_status\":0}\n";
-  // Room for every value byte escaped, so that the line is sized once and
-  // each value is read once; it is cut to what was written at the end.
   line->resize(sizeof(kHead) + sizeof(kBlockName) + sizeof(kLmcFile) +
                sizeof(kPending) +
                2 * (request.request_id.size() + request.block_name.size() +
                     request.lmc_file.size()));
   char* to = &(*line)[0];
-  to = Put(kHead, to);
-  to = PutEscaped(request.request_id, to);
-  to = Put(kBlockName, to);
-  to = PutEscaped(request.block_name, to);
-  to = Put(kLmcFile, to);
-  to = PutEscaped(request.lmc_file, to);
-  to = verified ? Put(kReady, to) : Put(kPending, to);
+  to = std::copy_n(kHead, sizeof(kHead) - 1, to);
+  to = EscapeJson(request.request_id, to);
+  to = std::copy_n(kBlockName, sizeof(kBlockName) - 1, to);
+  to = EscapeJson(request.block_name, to);
+  to = std::copy_n(kLmcFile, sizeof(kLmcFile) - 1, to);
+  to = EscapeJson(request.lmc_file, to);
+  to = verified ? std::copy_n(kReady, sizeof(kReady) - 1, to)
+                : std::copy_n(kPending, sizeof(kPending) - 1, to);
   line->resize(static_cast<size_t>(to - line->data()));
 }
 
 void ComposeEchoLine(const StatusRequest& request, std::string* line) {
-  line->assign("{\"request_id\":\"");
-  EscapeJson(request.request_id, line);
-  line->append("\",\"lmc_file\":\"");
-  EscapeJson(request.lmc_file, line);
-  line->append("\",\"block_name\":\"");
-  EscapeJson(request.block_name, line);
-  line->append("\"}\n");
+  Compose(
+      {"{\"request_id\":\"", request.request_id, "\",\"lmc_file\":\"",
+       request.lmc_file, "\",\"block_name\":\"", request.block_name, "\"}\n"},
+      line);
 }
 
 void ComposeProbeLine(std::string* line) {

@@ -7,11 +7,11 @@
 
 namespace status_bridge {
 
-// Appends `text` to `out` as the inside of a quoted answer value: LF, CR, the
-// double quote and the backslash, which could break a line or a string,
-// become two-byte escapes; every other byte, NUL and non-ASCII included, is
-// kept as it is.
-void EscapeJson(std::string_view text, std::string* out);
+// Writes `text` at `to` as the inside of a quoted answer value, and returns
+// the end of what it wrote, at most twice its length: LF, CR, the double
+// quote and the backslash, which could break a line or a string, become
+// two-byte escapes; every other byte, NUL and non-ASCII included, is kept.
+char* EscapeJson(std::string_view text, char* to);
 
 // Each function below replaces `line` with one whole answer line, ended by
 // LF. The line's memory is reused: an answer no longer than an earlier one

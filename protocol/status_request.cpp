@@ -1,5 +1,7 @@
 #include "protocol/status_request.h"
 
+#include <string_view>
+
 #include "protocol/extract_json_string.h"
 
 namespace status_bridge {
@@ -13,8 +15,9 @@ bool ParseStatusRequest(const std::string& line, StatusRequest* request) {
                               {"block_name", &request->block_name},
                               {"block_type", &request->block_type}};
   ExtractJsonStrings(line, fields, sizeof(fields) / sizeof(fields[0]));
-  return op == "is_verified" && !request->request_id.empty() &&
-         !request->lmc_file.empty() && !request->block_name.empty();
+  return std::string_view{op} == "is_verified" &&
+         !request->request_id.empty() && !request->lmc_file.empty() &&
+         !request->block_name.empty();
 }
 
 }  // namespace status_bridge
