@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "doctor/pe_image.h"
@@ -24,8 +26,13 @@ constexpr unsigned kErrorDllInitFailed = 1114;
 constexpr std::uint16_t kOwnMachine =
     sizeof(void*) == 4 ? kMachineX86 : kMachineX64;
 
-void Report(AnswerWriter* out, const std::string& text) {
-  out->line.assign(text).push_back('\n');
+// Writes one line of the report: `pieces` in turn.
+void Report(AnswerWriter* out, std::initializer_list<std::string_view> pieces) {
+  out->line.clear();
+  for (std::string_view piece : pieces) {
+    out->line.append(piece.data(), piece.size());
+  }
+  out->line.push_back('\n');
   WriteAnswerLine(out);
 }
 
@@ -53,63 +60,42 @@ FileKind ReadPeFile(const std::string& path, PeImage* image) {
 }
 
 std::string Describe(const LoadFailure& failure) {
-  if (failure.code == 0) {
-    return failure.text;
-  }
-  return "error " + std::to_string(failure.code) + ": " + failure.text;
+  return failure.code == 0
+             ? failure.text
+             : "error " + std::to_string(failure.code) + ": " + failure.text;
 }
 
-// Loads `name` as the loader would load a dependency; "" when it is found,
-// with its file in `found_at`, else the failure.
-std::string FindByName(const std::string& name, std::string* found_at) {
+// Loads `name` as the loader would load a dependency. Returns whether it was
+// found, with its file or the failure in `where`.
+bool Locate(const std::string& name, std::string* where) {
   ModuleHandle module = LoadLibraryFromPath(name);
   if (module == nullptr) {
-    return Describe(LastLoadFailure());
+    *where = Describe(LastLoadFailure());
+    return false;
   }
-  *found_at = ModuleFilePath(module);
+  *where = ModuleFilePath(module);
   ReleaseLibrary(module);
-  return std::string();
-}
-
-void ReportLibraryPath(AnswerWriter* out, const std::string& path,
-                       const char* variable) {
-  std::string from;
-  if (variable == nullptr) {
-    from = std::string("neither ") + kStatusLibraryPathVariable + " nor " +
-           kHomeVariable + " is set: the bare name, searched in " +
-           kLibrarySearchOrder;
-  } else if (variable == kStatusLibraryPathVariable) {
-    from = std::string("from ") + variable;
-  } else {
-    from = std::string("from ") + variable + " and " + kStatusLibraryBelowHome;
-  }
-  Report(out, "library path: " + path + " (" + from + ")");
+  return true;
 }
 
 // Says which dependencies of the library the search order cannot find.
 void ReportMissingDependencies(AnswerWriter* out, const PeImage& image) {
-  int missing = 0;
+  bool all_found = true;
   for (const std::string& name : image.imports) {
-    std::string found_at;
-    std::string failure = FindByName(name, &found_at);
-    if (!failure.empty()) {
-      std::string line = "dependency ";
-      line += name;
-      line += ": NOT FOUND (";
-      line += failure;
-      Report(out, line + ")");
-      ++missing;
+    std::string where;
+    if (!Locate(name, &where)) {
+      Report(out, {"dependency ", name, ": NOT FOUND (", where, ")"});
+      all_found = false;
     }
   }
-  if (missing == 0) {
-    Report(out, "dependencies: the " + std::to_string(image.imports.size()) +
-                    " DLLs it imports are all found; one of theirs may be "
-                    "missing");
+  if (all_found) {
+    Report(out, {"dependencies: the ", std::to_string(image.imports.size()),
+                 " DLLs it imports are all found; one of theirs may be "
+                 "missing"});
   }
-  Report(out,
-         "fix: put the folder that holds the missing DLLs (usually the folder "
-         "of LMCDLL70.dll) on PATH; dependencies are searched in " +
-             std::string(kLibrarySearchOrder));
+  Report(out, {"fix: put the folder that holds the missing DLLs (usually the "
+               "folder of LMCDLL70.dll) on PATH; dependencies are searched in ",
+               kLibrarySearchOrder});
 }
 
 // Reports how loading went, and returns the exit code that the library
@@ -117,116 +103,111 @@ void ReportMissingDependencies(AnswerWriter* out, const PeImage& image) {
 int ReportLoad(AnswerWriter* out, const StatusLibrary& library, bool by_name,
                const PeImage* image) {
   if (library.load == StatusLibraryLoad::kLoadFailed) {
-    const LoadFailure& failure = library.failure;
-    Report(out, "load: FAILED (" + Describe(failure) + ")");
-    if (failure.code == kErrorModuleNotFound && image != nullptr) {
+    unsigned code = library.failure.code;
+    Report(out, {"load: FAILED (", Describe(library.failure), ")"});
+    if (code == kErrorModuleNotFound && image != nullptr) {
       ReportMissingDependencies(out, *image);
-    } else if (failure.code == kErrorModuleNotFound && by_name) {
-      Report(out, "fix: set LMCDLL70_PATH to the full path of LMCDLL70.dll");
-    } else if (failure.code == kErrorBadExeFormat) {
-      Report(out, "fix: the file is not a DLL that this " +
-                      MachineName(kOwnMachine) +
-                      " program can load; use the vendor's 32-bit "
-                      "LMCDLL70.dll");
-    } else if (failure.code == kErrorDllInitFailed) {
+    } else if (code == kErrorModuleNotFound && by_name) {
+      Report(out, {"fix: set LMCDLL70_PATH to the full path of LMCDLL70.dll"});
+    } else if (code == kErrorBadExeFormat) {
       Report(out,
-             "fix: the library's own initialisation failed; check its "
-             "installation and licence with the vendor's tools");
+             {"fix: the file is not a DLL that this ", MachineName(kOwnMachine),
+              " program can load; use the vendor's 32-bit LMCDLL70.dll"});
+    } else if (code == kErrorDllInitFailed) {
+      Report(out, {"fix: the library's own initialisation failed; check its "
+                   "installation and licence with the vendor's tools"});
     }
     return kExitLoadFailed;
   }
-  Report(out, "load: loaded from " + ModuleFilePath(library.module));
+  Report(out, {"load: loaded from ", ModuleFilePath(library.module)});
   ReleaseLibrary(library.module);
   if (library.load == StatusLibraryLoad::kExportMissing) {
-    Report(out,
-           "export: MISSING (the library has no IsVerifiedReuseBlock under its "
-           "decorated name: another version or another library of the same "
-           "name)");
+    Report(out, {"export: MISSING (the library has no IsVerifiedReuseBlock "
+                 "under its decorated name: another version or another "
+                 "library of the same name)"});
     return kExitExportMissing;
   }
-  Report(out, "export: IsVerifiedReuseBlock found");
+  Report(out, {"export: IsVerifiedReuseBlock found"});
   return kExitOk;
-}
-
-// The program's own DLLs, and which copy of each was loaded (Windows).
-void ReportRuntime(AnswerWriter* out) {
-  PeImage program;
-  std::string program_path = ProgramFilePath();
-  if (program_path.empty() ||
-      ReadPeFile(program_path, &program) != FileKind::kPe) {
-    return;
-  }
-  for (const std::string& name : program.imports) {
-    if (name.compare(0, 7, "api-ms-") == 0) {
-      continue;  // Parts of the system's C runtime, not files of their own.
-    }
-    std::string found_at;
-    std::string failure = FindByName(name, &found_at);
-    Report(out,
-           "runtime " + name + ": " +
-               (failure.empty() ? found_at : "NOT FOUND (" + failure + ")"));
-  }
 }
 
 }  // namespace
 
 int RunDiagnosis(AnswerWriter* out) {
-  Report(out, "status-bridge diagnosis");
+  Report(out, {"status-bridge diagnosis"});
   const char* variable = nullptr;
   std::string path = ResolveStatusLibraryPath(&variable);
-  ReportLibraryPath(out, path, variable);
+  if (variable == nullptr) {
+    Report(out,
+           {"library path: ", path, " (neither ", kStatusLibraryPathVariable,
+            " nor ", kHomeVariable, " is set: the bare name, searched in ",
+            kLibrarySearchOrder, ")"});
+  } else {
+    Report(out,
+           {"library path: ", path, " (from ", variable,
+            variable == kHomeVariable ? " and " : "",
+            variable == kHomeVariable ? kStatusLibraryBelowHome : "", ")"});
+  }
+
   bool by_name = path.find_first_of("/\\") == std::string::npos;
   PeImage image;
   FileKind kind = by_name ? FileKind::kMissing : ReadPeFile(path, &image);
-
   if (by_name) {
-    Report(out, "file: found only by the search order, if at all");
+    Report(out, {"file: found only by the search order, if at all"});
   } else if (kind == FileKind::kMissing) {
     Report(out,
-           "file: NOT FOUND or unreadable; check LMCDLL70_PATH and SDD_HOME");
+           {"file: NOT FOUND or unreadable; check LMCDLL70_PATH and SDD_HOME"});
   } else if (kind == FileKind::kNotRegular) {
-    Report(out,
-           "file: NOT A FILE (a folder, a device or a pipe); name the DLL "
-           "itself");
+    Report(out, {"file: NOT A FILE (a folder, a device or a pipe); name the "
+                 "DLL itself"});
   } else if (kind == FileKind::kNotPe) {
-    Report(out, "file: found, not a Windows DLL");
+    Report(out, {"file: found, not a Windows DLL"});
   } else if (image.machine != kOwnMachine) {
-    Report(out, "file: found, " + MachineName(image.machine) +
-                    " DLL: this bridge is " + MachineName(kOwnMachine) +
-                    " and cannot load it");
+    Report(out, {"file: found, ", MachineName(image.machine),
+                 " DLL: this bridge is ", MachineName(kOwnMachine),
+                 " and cannot load it"});
   } else {
-    Report(out, "file: found, " + MachineName(image.machine) + " DLL");
+    Report(out, {"file: found, ", MachineName(image.machine), " DLL"});
   }
 
   // Not even the loader opens what is not a regular file: a pipe or a
   // device could block it or feed it without end.
-  int result = kExitLoadFailed;
-  if (kind != FileKind::kNotRegular) {
-    result = ReportLoad(out, LoadStatusLibrary(), by_name,
-                        kind == FileKind::kPe ? &image : nullptr);
-  }
+  int result = kind == FileKind::kNotRegular
+                   ? kExitLoadFailed
+                   : ReportLoad(out, LoadStatusLibrary(), by_name,
+                                kind == FileKind::kPe ? &image : nullptr);
   if (PrivateCallEnabled()) {
-    Report(out, std::string("private call: ") + kPrivateCallVariable + " is 1");
+    Report(out, {"private call: ", kPrivateCallVariable, " is 1"});
   } else {
-    Report(out, std::string("private call: NOT ENABLED (") +
-                    kPrivateCallVariable +
-                    " must be exactly 1; without it requests end with exit "
-                    "code 4)");
-    if (result == kExitOk) {
-      result = kExitPrivateCallDisabled;
-    }
+    Report(out, {"private call: NOT ENABLED (", kPrivateCallVariable,
+                 " must be exactly 1; without it requests end with exit code "
+                 "4)"});
+    result = result == kExitOk ? kExitPrivateCallDisabled : result;
   }
 
   std::string code_page_name;
   unsigned code_page = AnsiCodePage(&code_page_name);
-  Report(out, "ANSI code page: " + std::to_string(code_page) + " (" +
-                  code_page_name +
-                  "); the library reads file and block names in it");
-  ReportRuntime(out);
-  Report(out, result == kExitOk
-                  ? "result: ready to serve requests (exit code 0)"
-                  : "result: a run would end with exit code " +
-                        std::to_string(result));
+  Report(out,
+         {"ANSI code page: ", std::to_string(code_page), " (", code_page_name,
+          "); the library reads file and block names in it"});
+  // The program's own DLLs, and which copy of each was loaded (Windows).
+  PeImage program;
+  std::string program_path = ProgramFilePath();
+  if (!program_path.empty() &&
+      ReadPeFile(program_path, &program) == FileKind::kPe) {
+    for (const std::string& name : program.imports) {
+      std::string where;
+      if (name.compare(0, 7, "api-ms-") != 0) {  // Parts of the system's CRT.
+        bool found = Locate(name, &where);
+        Report(out, {"runtime ", name, ": ", found ? "" : "NOT FOUND (", where,
+                     found ? "" : ")"});
+      }
+    }
+  }
+  Report(out,
+         {result == kExitOk ? "result: ready to serve requests (exit code 0)"
+                            : "result: a run would end with exit code ",
+          result == kExitOk ? "" : std::to_string(result)});
   return result;
 }
 

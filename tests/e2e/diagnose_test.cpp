@@ -80,6 +80,15 @@ TEST(DiagnoseTest, ReportsTheFirstFailingStage) {
   for (const Case& c : cases) {
     ExpectReport(c);
   }
+  if (!target.windows) {
+    // A device is reported, never read or loaded: /dev/zero has no end.
+    ExpectReport(
+        {"a device",
+         {"--diagnose"},
+         {{"LMCDLL70_PATH", "/dev/zero"}, {kPrivateCallVariable, "1"}},
+         {"file: NOT A FILE", "result: a run would end with exit code 2"},
+         2});
+  }
 }
 
 // A vendor library whose own DLL lies beside it is not found by plain
