@@ -11,7 +11,6 @@
 #include "platform/platform.h"
 #include "protocol/exit_codes.h"
 #include "status_library/loader.h"
-#include "status_library/path.h"
 
 namespace status_bridge {
 
@@ -192,7 +191,7 @@ int RunDiagnosis(AnswerWriter* out) {
           "); the library reads file and block names in it"});
   // The program's own DLLs, and which copy of each was loaded (Windows).
   PeImage program;
-  std::string program_path = ProgramFilePath();
+  std::string program_path = ModuleFilePath(nullptr);
   if (!program_path.empty() &&
       ReadPeFile(program_path, &program) == FileKind::kPe) {
     for (const std::string& name : program.imports) {

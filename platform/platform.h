@@ -20,52 +20,41 @@ Fn ExportAs(Raw raw) {
   return reinterpret_cast<Fn>(raw);
 }
 
-// The path below SDD_HOME at which the vendor library lies, written with the
-// platform's separator (30 bytes).
+// The status library's place below SDD_HOME, with the platform's separator.
 extern const char kStatusLibraryBelowHome[];
 
-// True where the standard input stream hands a CR LF line end to the reader
-// unchanged, so that the line reader drops the CR itself.
+// True where standard input hands a CR LF to the reader unchanged, so that
+// the line reader drops the CR itself.
 extern const bool kLineReaderDropsCrBeforeLf;
 
-// Prepares the process before its first read or write: a closed reader must
-// not kill it, a crash must not wait on a dialog, and an exception that
-// escapes (exhausted memory) must end it with EndProcessAbnormally.
+// Prepares the process: a closed reader must not kill it, a crash must not
+// wait on a dialog, an escaping exception ends it with EndProcessAbnormally.
 void PrepareProcess();
 
-// Ends the process at once with a status that no exit code of the bridge can
-// be mistaken for.
+// Ends the process at once with a status no exit code can be taken for.
 [[noreturn]] void EndProcessAbnormally();
 
-// The value of the environment variable `name` as UTF-8 bytes, or an empty
-// string when it is unset or empty.
+// The environment variable `name` in UTF-8; empty when unset or empty.
 std::string ReadPathVariable(const char* name);
 
-// Whether the environment variable `name` is exactly "1". Reads the variable
-// afresh and builds no string.
+// Whether the environment variable `name` is exactly "1"; builds no string.
 bool SwitchIsOn(const char* name);
 
-// Keeps a private duplicate of standard output for the answers and points
-// the process's standard output at standard error, or at the null device
-// when standard error is closed. Whatever a library of the process then
-// writes to standard output, through a C runtime or the system's handle,
-// never reaches the answers. The duplicate keeps the text mode. Returns its
-// descriptor for WriteStandardStream; -1 when standard output is closed.
+// Keeps a private duplicate of standard output, in its text mode, for the
+// answers, and points standard output (a C runtime's or the system's
+// handle) at standard error, or the null device when that is closed.
+// Returns the duplicate's descriptor; -1 when standard output is closed.
 int SeparateAnswerChannel();
 
-// The bytes under which the vendor library, a program of the machine's ANSI
-// code page, knows `text`: `text` itself when it is ASCII, when it is not
-// valid UTF-8 (bytes already in the code page) or when the code page is
-// UTF-8, as on POSIX; otherwise `ansi`, set to `text` converted from UTF-8.
-// Null when the code page has no exact form for one of its characters; a
-// best-fit look-alike does not count.
+// `text` as the status library, a program of the ANSI code page, knows it:
+// `text` itself when it is ASCII, not valid UTF-8 or the code page is UTF-8
+// (as on POSIX), else `ansi` set to its conversion. Null when the code page
+// has no exact form for a character; a best-fit look-alike does not count.
 const std::string* ConvertToAnsiCodePage(const std::string& text,
                                          std::string* ansi);
 
-// Loads the library at `path`, UTF-8 bytes, with the platform's default
-// search rules; returns null on failure, the empty path included. Windows
-// loads it by its UTF-16 form, in which each malformed UTF-8 sequence is
-// U+FFFD; POSIX passes the bytes as they are.
+// Loads the library at the UTF-8 `path` with the default search rules (on
+// Windows by its UTF-16 form); null on failure, the empty path included.
 ModuleHandle LoadLibraryFromPath(const std::string& path);
 
 // The symbol under which a library of this platform exports the
@@ -79,24 +68,20 @@ ExportAddress FindExport(ModuleHandle module, const char* name);
 // Releases a library obtained from LoadLibraryFromPath.
 void ReleaseLibrary(ModuleHandle module);
 
-// Reads at most `capacity` bytes of standard input into `buffer` through the
-// C runtime's descriptor 0 (in its text mode), waiting until at least one byte
-// is there (on POSIX also when the descriptor is non-blocking). Returns how
-// many bytes were read; 0 at the end of the input and on a read error, which
-// counts as the end.
+// Reads at most `capacity` bytes of standard input (descriptor 0, in its
+// text mode), waiting for at least one, also when it is non-blocking.
+// Returns how many; 0 at the end of the input or on a read error.
 size_t ReadStandardInput(char* buffer, size_t capacity);
 
-// Writes `size` bytes at `data` to the C runtime's descriptor `descriptor`
-// (the answer channel, or 2 for standard error) in its text mode. Goes on
-// after a partial write, and waits while a non-blocking descriptor is full.
-// Returns how many bytes were written: `size`, or fewer when a write failed.
+// Writes `size` bytes to `descriptor` (the answer channel, or 2) in its text
+// mode, going on after a partial write and waiting while a non-blocking one
+// is full. Returns how many were written: fewer than `size` on a failure.
 size_t WriteStandardStream(int descriptor, const char* data, size_t size);
 
 // What the diagnosis (--diagnose) asks of the system follows.
 
-// Why the last LoadLibraryFromPath failed, read at once after it: the
-// system's error code and its text in UTF-8 (GetLastError and FormatMessageW
-// on Windows; on POSIX the code is 0 and the text is dlerror's).
+// Why the last LoadLibraryFromPath failed, read at once after it: Windows'
+// error code and text, or on POSIX code 0 and dlerror's text.
 struct LoadFailure {
   unsigned code = 0;
   std::string text;
@@ -104,18 +89,13 @@ struct LoadFailure {
 LoadFailure LastLoadFailure();
 
 // The file from which the loaded `module` came, in UTF-8; empty when unknown.
+// For null, the program's own file on Windows, empty elsewhere.
 std::string ModuleFilePath(ModuleHandle module);
 
-// The running program's own file, in UTF-8, where the diagnosis reads the
-// runtime DLLs it imports (Windows); empty elsewhere.
-std::string ProgramFilePath();
-
-// The number of the ANSI code page, in which the vendor reads its strings,
-// and its name in `name`. POSIX builds count as UTF-8 (65001).
+// The ANSI code page's number and name; POSIX counts as UTF-8 (65001).
 unsigned AnsiCodePage(std::string* name);
 
-// Where the platform looks for a library given by bare name, and for the
-// libraries that a library needs, for a person to read.
+// Where a bare library name and a library's dependencies are searched.
 extern const char kLibrarySearchOrder[];
 
 }  // namespace status_bridge

@@ -150,8 +150,6 @@ std::string ModuleFilePath(ModuleHandle module) {
   return map->l_name;
 }
 
-std::string ProgramFilePath() { return std::string(); }
-
 unsigned AnsiCodePage(std::string* name) {
   *name = "UTF-8";
   return 65001;

@@ -261,8 +261,6 @@ std::string ModuleFilePath(ModuleHandle module) {
   return WideToUtf8(path);
 }
 
-std::string ProgramFilePath() { return ModuleFilePath(nullptr); }
-
 unsigned AnsiCodePage(std::string* name) {
   // CodePageName reads "1252  (ANSI - Latin I)": the name is the part in
   // parentheses.

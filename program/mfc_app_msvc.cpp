@@ -1,20 +1,15 @@
-// The MFC start of the production build (shared MFC, MSVC). A console program
-// has no MFC-supplied WinMain, so it declares the application object and
-// calls AfxWinInit itself, before anything else. That sets up MFC's module
-// state and resource handle for the process and creates its activation
-// context from the program's manifest; the vendor library, an MFC library,
-// runs inside that state.
-//
-// <afxwin.h> comes first: it includes <afx.h>, which refuses a <windows.h>
-// included before it.
+// The MFC start of the production build. A console program has no MFC
+// WinMain, so it declares the application object and calls AfxWinInit first:
+// MFC's module state, resource handle and activation context, in which the
+// status library, an MFC library, runs. <afxwin.h> first: its <afx.h>
+// refuses an earlier <windows.h>.
 #include <afxwin.h>
 
 #include "program/mfc_app.h"
 
 namespace {
 
-// The one application object that MFC expects beside an own AfxWinInit; the
-// bridge uses it directly and derives nothing from it.
+// The one application object MFC expects beside an own AfxWinInit.
 CWinApp application;
 
 }  // namespace

@@ -36,6 +36,15 @@ bool Is(const char* argument, const char* word) {
   return std::strcmp(argument, word) == 0;
 }
 
+// Releases the library, then writes the line that ends the run: a caller that
+// sees the line may at once replace or remove the library file.
+int EndEarly(ModuleHandle module, AnswerWriter* out, const char* message,
+             int exit_code) {
+  ReleaseLibrary(module);
+  WriteErrorLine(out, message);
+  return exit_code;
+}
+
 void WriteText(AnswerWriter* out, std::string text) {
   out->line = std::move(text);
   WriteAnswerLine(out);
@@ -67,12 +76,9 @@ int RunStatusBridge(int argc, const char* const* argv, AnswerWriter* out) {
     WriteErrorLine(out, kLoadFailedMessage + library.path);
     return kExitLoadFailed;
   }
-  // Each release comes before the line that ends the run, so a caller that
-  // sees the line may at once replace or remove the library file.
   if (library.load == StatusLibraryLoad::kExportMissing) {
-    ReleaseLibrary(library.module);
-    WriteErrorLine(out, kExportMissingMessage);
-    return kExitExportMissing;
+    return EndEarly(library.module, out, kExportMissingMessage,
+                    kExitExportMissing);
   }
   if (Is(mode, "--probe-only")) {
     ReleaseLibrary(library.module);
@@ -81,9 +87,8 @@ int RunStatusBridge(int argc, const char* const* argv, AnswerWriter* out) {
     return kExitOk;
   }
   if (!PrivateCallEnabled()) {
-    ReleaseLibrary(library.module);
-    WriteErrorLine(out, kPrivateCallDisabledMessage);
-    return kExitPrivateCallDisabled;
+    return EndEarly(library.module, out, kPrivateCallDisabledMessage,
+                    kExitPrivateCallDisabled);
   }
   // The library stays loaded until the process ends.
   if (Is(mode, "--server")) {
@@ -116,16 +121,14 @@ int RunOneShot(const StatusLibrary& library, AnswerWriter* out) {
   LineInput input;
   std::string line;
   if (!ReadRequestLine(&input, &line)) {
-    ReleaseLibrary(library.module);
-    WriteErrorLine(out, kMissingRequestMessage);
-    return kExitNoRequest;
+    return EndEarly(library.module, out, kMissingRequestMessage,
+                    kExitNoRequest);
   }
   Trace("request-parsed");
   StatusRequest request;
   if (!RunStatusQuery(line, &request, library.fn, out)) {
-    ReleaseLibrary(library.module);
-    WriteErrorLine(out, kInvalidRequestMessage);
-    return kExitInvalidRequest;
+    return EndEarly(library.module, out, kInvalidRequestMessage,
+                    kExitInvalidRequest);
   }
   return kExitOk;
 }

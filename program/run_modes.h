@@ -17,19 +17,15 @@ namespace status_bridge {
 // exit code.
 int RunStatusBridge(int argc, const char* const* argv, AnswerWriter* out);
 
-// Reads one request line and writes the echo of its "request_id", "lmc_file"
-// and "block_name". Returns 0 after the echo, 5 when there is no line and 6
-// when a field is missing or empty; the failures write nothing.
+// Echoes "request_id", "lmc_file" and "block_name" of one line: 0; no line
+// 5, a field missing or empty 6, both writing nothing.
 int RunCodecSelfTest(AnswerWriter* out);
 
-// Reads and answers the one request of a one-shot run with the loaded
-// `library`. Returns 0 once it is answered; 5 when there is no line and 6
-// when the line is not a valid request, in both cases after releasing the
-// library and writing the error line.
+// Answers one request line with `library`: 0; no line 5, no valid request
+// 6, each after releasing the library and writing the error line.
 int RunOneShot(const StatusLibrary& library, AnswerWriter* out);
 
-// Answers request lines from standard input with `fn`, one answer line per
-// input line and in input order, until the input ends. Returns 0.
+// Answers every request line, in order, with `fn` until the input ends: 0.
 int RunServerLoop(IsVerifiedReuseBlockFn fn, AnswerWriter* out);
 
 }  // namespace status_bridge

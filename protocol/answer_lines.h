@@ -7,15 +7,12 @@
 
 namespace status_bridge {
 
-// Writes `text` at `to` as the inside of a quoted answer value, and returns
-// the end of what it wrote, at most twice its length: LF, CR, the double
-// quote and the backslash, which could break a line or a string, become
-// two-byte escapes; every other byte, NUL and non-ASCII included, is kept.
+// Writes `text` at `to` as the inside of a quoted value and returns the end,
+// at most twice its length on: LF, CR, quote and backslash become two-byte
+// escapes; every other byte, NUL and non-ASCII included, is kept.
 char* EscapeJson(std::string_view text, char* to);
 
-// Each function below replaces `line` with one whole answer line, ended by
-// LF. The line's memory is reused: an answer no longer than an earlier one
-// allocates nothing.
+// Each replaces `line`, whose memory it reuses, with one answer line and LF.
 
 // {"ok":false,"error":"<message>"}
 void ComposeErrorLine(std::string_view message, std::string* line);

@@ -1,9 +1,23 @@
 #include "status_library/loader.h"
 
-#include "status_library/path.h"
 #include "streams/trace.h"
 
 namespace status_bridge {
+
+std::string ResolveStatusLibraryPath(const char** from) {
+  *from = kStatusLibraryPathVariable;
+  std::string path = ReadPathVariable(*from);
+  if (!path.empty()) {
+    return path;
+  }
+  *from = kHomeVariable;
+  std::string home = ReadPathVariable(*from);
+  if (!home.empty()) {
+    return home + kStatusLibraryBelowHome;
+  }
+  *from = nullptr;
+  return "LMCDLL70.dll";
+}
 
 StatusLibrary LoadStatusLibrary() {
   StatusLibrary library;

@@ -7,6 +7,17 @@
 
 namespace status_bridge {
 
+// The environment variables that name the status library or its
+// installation.
+inline constexpr char kStatusLibraryPathVariable[] = "LMCDLL70_PATH";
+inline constexpr char kHomeVariable[] = "SDD_HOME";
+
+// Returns the status library's path: LMCDLL70_PATH when it is non-empty, else
+// SDD_HOME followed directly by the library's place below the installation,
+// else the bare name "LMCDLL70.dll". Values are used exactly as given.
+// `from` receives the variable that gave the path, or null for the bare name.
+std::string ResolveStatusLibraryPath(const char** from);
+
 // The environment variable that must be exactly "1" before the private
 // status call may be made.
 inline constexpr char kPrivateCallVariable[] =
@@ -29,9 +40,8 @@ struct StatusLibrary {
   IsVerifiedReuseBlockFn fn = nullptr;
 };
 
-// Finds, loads and resolves the status library, tracing each step. A
-// library that loaded stays loaded, with or without its export: the caller
-// releases it when the run ends early.
+// Finds, loads and resolves the status library, tracing each step. A library
+// that loaded stays loaded, export or not: the caller releases it.
 StatusLibrary LoadStatusLibrary();
 
 // Whether the private status call may be made: kPrivateCallVariable is

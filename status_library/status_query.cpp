@@ -28,16 +28,14 @@ std::int32_t MapBlockType(const std::string& text) {
 
 void AnswerStatusRequest(const StatusRequest& request,
                          IsVerifiedReuseBlockFn fn, std::string* answer) {
-  // Whatever is thrown from here on, by the string runtime, the export or the
-  // composing of the answer, becomes one error line. The strings that exist
-  // are destroyed by unwinding, the LMC-file string first; the by-value copy
-  // belongs to the export once the call has begun.
+  // Whatever the string runtime, the export or the composing throws becomes
+  // one error line; unwinding destroys the strings, the LMC file's first,
+  // and the by-value copy is the export's once the call has begun.
   try {
     bool verified;
     {
-      // The library reads both names in the machine's ANSI code page; a
-      // name it cannot hold there would make it look for another file or
-      // block. A name that needs no conversion is not copied.
+      // The library reads both names in the ANSI code page; a name it
+      // cannot hold would name another file or block.
       std::string converted_lmc_file;
       std::string converted_block_name;
       const std::string* lmc_file =

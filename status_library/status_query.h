@@ -20,9 +20,8 @@ std::int32_t MapBlockType(const std::string& text);
 void AnswerStatusRequest(const StatusRequest& request,
                          IsVerifiedReuseBlockFn fn, std::string* answer);
 
-// Answers one request line: parses it into `request`, whose memory it
-// reuses, answers it with `fn` and writes the answer through `out`. Returns
-// false, having written nothing, when the line is not a valid request.
+// Parses `line` into `request`, whose memory it reuses, answers it with `fn`
+// and writes the answer; false, writing nothing, for an invalid request.
 bool RunStatusQuery(const std::string& line, StatusRequest* request,
                     IsVerifiedReuseBlockFn fn, AnswerWriter* out);
 

@@ -1,4 +1,4 @@
-#include "status_library/path.h"
+#include "status_library/loader.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,12 @@ TEST(ResolveStatusLibraryPathTest, ChoosesByEnvironment) {
   for (const Case& c : cases) {
     ScopedEnv path("LMCDLL70_PATH", c.lmcdll70_path);
     ScopedEnv home("SDD_HOME", c.sdd_home);
-    EXPECT_EQ(ResolveStatusLibraryPath(), c.path);
+    const char* from = "stale";
+    EXPECT_EQ(ResolveStatusLibraryPath(&from), c.path);
+    // The variable the path came from, which the doctor names.
+    EXPECT_STREQ(from, c.lmcdll70_path ? "LMCDLL70_PATH"
+                       : c.sdd_home    ? "SDD_HOME"
+                                       : nullptr);
   }
 }
 
@@ -43,13 +48,15 @@ TEST(ResolveStatusLibraryPathTest, EmptyValuesCountAsUnset) {
   {
     ScopedEnv path("LMCDLL70_PATH", "");
     ScopedEnv home("SDD_HOME", "/sdd");
-    EXPECT_EQ(ResolveStatusLibraryPath(),
+    const char* from = nullptr;
+    EXPECT_EQ(ResolveStatusLibraryPath(&from),
               "/sdd" + std::string(kStatusLibraryBelowHome));
   }
   {
     ScopedEnv path("LMCDLL70_PATH", "");
     ScopedEnv home("SDD_HOME", "");
-    EXPECT_EQ(ResolveStatusLibraryPath(), "LMCDLL70.dll");
+    const char* from = nullptr;
+    EXPECT_EQ(ResolveStatusLibraryPath(&from), "LMCDLL70.dll");
   }
 }
 
