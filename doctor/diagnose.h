@@ -1,6 +1,6 @@
 #pragma once
 
-#include "streams/answer_writer.h"
+#include "streams/standard_streams.h"
 
 namespace status_bridge {
 

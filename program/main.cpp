@@ -3,15 +3,13 @@
 #include "program/run_modes.h"
 #include "protocol/exit_codes.h"
 #include "protocol/messages.h"
-#include "streams/answer_writer.h"
+#include "streams/standard_streams.h"
 
 int main(int argc, char** argv) {
-  // MFC before anything else, as MFC requires of a console program; its
-  // failure is reported once the answer channel is ready.
+  // MFC first, as it requires; its failure is reported once answers can be.
   bool mfc_ready = status_bridge::InitializeMfc();
   status_bridge::PrepareProcess();
-  // From here on only the bridge writes to the answer channel; what the
-  // library prints to standard output goes to standard error.
+  // Only the bridge writes answers; what the library prints goes elsewhere.
   status_bridge::AnswerWriter out;
   out.descriptor = status_bridge::SeparateAnswerChannel();
   // Room for every error line, so that none needs memory when it is written.

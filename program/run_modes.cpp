@@ -12,8 +12,7 @@
 #include "protocol/messages.h"
 #include "protocol/status_request.h"
 #include "status_library/status_query.h"
-#include "streams/line_reader.h"
-#include "streams/trace.h"
+#include "streams/standard_streams.h"
 
 namespace status_bridge {
 

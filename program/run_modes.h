@@ -1,7 +1,7 @@
 #pragma once
 
 #include "status_library/loader.h"
-#include "streams/answer_writer.h"
+#include "streams/standard_streams.h"
 
 // The bridge's run modes, chosen by the first argument alone:
 //   (none, or any other)  one-shot: answer one request line

@@ -38,13 +38,10 @@ bool IsStructural(char byte) {
          byte == ']';
 }
 
-// Walks the string opened by the quote at `open` and returns the index of
-// its closing quote, the first one that no backslash hides, or line.size()
-// when the line ends first. When `value` is given, it receives the decoded
-// string as the walk passes it, a run of plain bytes at a time, and is left
-// empty when the string is unterminated or holds an unknown escape. The next
-// quote and backslash are found with memchr; a quote is looked for again only
-// once a backslash has hidden it.
+// Walks the string opened at `open` and returns the index of its closing
+// quote, the first no backslash hides, or line.size() when the line ends
+// first. `value`, when given, receives the string decoded a run at a time,
+// or nothing when it is unterminated or holds an unknown escape.
 size_t WalkString(const std::string& line, size_t open, std::string* value) {
   const char* data = line.data();
   const char* end = data + line.size();
@@ -79,11 +76,9 @@ size_t WalkString(const std::string& line, size_t open, std::string* value) {
   return line.size();
 }
 
-// Decodes into `value` the string value of the key whose closing quote is
-// at `key_end`: the string after the next colon. Returns where the walk over
-// the line goes on: after the value when only plain bytes stood between the
-// key and the value, so that the walk passes the value once; otherwise at
-// the key's end, so that the walk reads those bytes as before.
+// Decodes into `value` the string after the next colon past the key ending
+// at `key_end`. Returns where the walk goes on: after the value when only
+// plain bytes stood before it, so the value is passed once; else at the key.
 size_t ReadValue(const std::string& line, size_t key_end, std::string* value) {
   const char* data = line.data();
   // The colon nearly always follows the key at once.
@@ -117,10 +112,8 @@ size_t ReadValue(const std::string& line, size_t key_end, std::string* value) {
   return close;
 }
 
-// The field from `first` on, not yet found, whose key stands at `at`,
-// directly followed by the quote that closes the name; null when there is
-// none. A key holds no quote and no backslash, so that quote is the name's
-// own end.
+// The field from `first` on, not yet found, whose key stands at `at` with
+// the name's closing quote after it (a key holds no quote or backslash).
 JsonStringField* FieldNamedAt(const std::string& line, size_t at,
                               JsonStringField* fields, size_t first,
                               size_t count) {

@@ -40,8 +40,7 @@ static_assert(MessageBytes(kStatusCallExceptionMessage) == 47);
 inline constexpr char kEmptyRequestMessage[] = "空请求";
 static_assert(MessageBytes(kEmptyRequestMessage) == 9);
 
-// lmc_file or block_name holds a character that the machine's ANSI code page,
-// in which the vendor library reads them, cannot represent.
+// lmc_file or block_name has a character the ANSI code page cannot hold.
 inline constexpr char kUnrepresentableTextMessage[] =
     "lmc_file 或 block_name 含有本机 ANSI 代码页无法表示的字符";
 static_assert(MessageBytes(kUnrepresentableTextMessage) == 72);

@@ -1,6 +1,6 @@
 #include "status_library/loader.h"
 
-#include "streams/trace.h"
+#include "streams/standard_streams.h"
 
 namespace status_bridge {
 
@@ -21,7 +21,8 @@ std::string ResolveStatusLibraryPath(const char** from) {
 
 StatusLibrary LoadStatusLibrary() {
   StatusLibrary library;
-  library.path = ResolveStatusLibraryPath(&library.from);
+  const char* from = nullptr;
+  library.path = ResolveStatusLibraryPath(&from);
   Trace("starting");
   library.module = LoadLibraryFromPath(library.path);
   if (library.module == nullptr) {

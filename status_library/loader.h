@@ -7,8 +7,7 @@
 
 namespace status_bridge {
 
-// The environment variables that name the status library or its
-// installation.
+// The variables that name the status library or its installation.
 inline constexpr char kStatusLibraryPathVariable[] = "LMCDLL70_PATH";
 inline constexpr char kHomeVariable[] = "SDD_HOME";
 
@@ -18,8 +17,7 @@ inline constexpr char kHomeVariable[] = "SDD_HOME";
 // `from` receives the variable that gave the path, or null for the bare name.
 std::string ResolveStatusLibraryPath(const char** from);
 
-// The environment variable that must be exactly "1" before the private
-// status call may be made.
+// The variable that must be exactly "1" for the private status call.
 inline constexpr char kPrivateCallVariable[] =
     "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE";
 
@@ -34,7 +32,6 @@ enum class StatusLibraryLoad {
 struct StatusLibrary {
   StatusLibraryLoad load = StatusLibraryLoad::kLoadFailed;
   std::string path;               // The path that was tried.
-  const char* from = nullptr;     // The variable that gave it; null: bare name.
   LoadFailure failure;            // Why the load failed, when it did.
   ModuleHandle module = nullptr;  // Set unless the load failed.
   IsVerifiedReuseBlockFn fn = nullptr;

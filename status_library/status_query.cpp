@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "protocol/answer_lines.h"
 #include "protocol/messages.h"
-#include "streams/trace.h"
+#include "streams/standard_streams.h"
 
 namespace status_bridge {
 
@@ -17,8 +17,7 @@ std::int32_t MapBlockType(const std::string& text) {
   if (word == "RUL") {
     return 1;
   }
-  // std::stoi reads with strtol and throws when no digit can be read or the
-  // number does not fit; both cases map to 0.
+  // std::stoi reads with strtol, and throws for no digit or no fit: 0.
   try {
     return std::stoi(text);
   } catch (...) {

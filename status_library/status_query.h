@@ -5,7 +5,7 @@
 
 #include "protocol/status_request.h"
 #include "status_library/contract.h"
-#include "streams/answer_writer.h"
+#include "streams/standard_streams.h"
 
 namespace status_bridge {
 

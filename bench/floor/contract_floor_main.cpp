@@ -16,8 +16,7 @@
 
 #include "bench/floor/fixed_answer.h"
 #include "standin/cstring_runtime/standin_cstring.h"
-#include "streams/line_reader.h"
-#include "streams/trace.h"
+#include "streams/standard_streams.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "bench/floor/fixed_answer.h"
-#include "streams/line_reader.h"
+#include "streams/standard_streams.h"
 
 int main(int argc, char** argv) {
   // Freed from stdio, standard output writes each flushed line in one write,
