@@ -21,11 +21,11 @@ import time
 import unittest
 import urllib.parse
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 import status_bridge_client as sbc  # noqa: E402
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
+ROOT = pathlib.Path(__file__).resolve().parents[3]
 PROGRAM = pathlib.Path(os.environ.get(
     "STATUS_BRIDGE_PROGRAM", ROOT / "build/dev/status-bridge")).resolve()
 VENDOR = pathlib.Path(os.environ.get(
@@ -93,7 +93,7 @@ class BridgeTestCase(unittest.TestCase):
 
     def bridge(self, kind=sbc.StatusBridge, program=PROGRAM, **options):
         client = kind(program, **dict({"env": self.env}, **options))
-        self.addCleanup(client.terminate)
+        self.addCleanup(client.kill)
         return client
 
     def vendor_calls(self):
@@ -178,7 +178,7 @@ class ServerAnswersTest(BridgeTestCase):
                         with self.assertRaises(expected) as raised:
                             client.query(lmc, name)
                         self.assertIsNotNone(raised.exception.message)
-                        self.assertIsNone(raised.exception.exit_code)
+                        self.assertIsNone(raised.exception.returncode)
             self.assertEqual(client.pid, pid)
             self.assertEqual(client.restarts, 0)
         self.assertEqual(len(ids), 5)
@@ -317,7 +317,7 @@ class AnswerMatchingTest(BridgeTestCase):
             with self.subTest(change=change, line=line):
                 client = sbc.StatusBridge(self.fake(change=change, line=line),
                                           timeout=WAIT, check_on_start=False)
-                self.addCleanup(client.terminate)
+                self.addCleanup(client.kill)
                 client.start()
                 pid = client.pid
                 if not refused:
@@ -363,13 +363,13 @@ class AnswerMatchingTest(BridgeTestCase):
                     self.assertIn(message, str(raised))
             self.assertEqual(client.restarts, 0)
 
-    def test_one_shot_success_with_a_failing_exit_code_is_refused(self):
+    def test_one_shot_success_with_a_failing_returncode_is_refused(self):
         for end in ("\n", "\r\n"):
             with self.subTest(end=end):
                 program = self.fake(exit=1, end=end)
                 with self.assertRaises(sbc.BridgeProtocolError) as raised:
                     sbc.query_once("a.lmc", "U1", program=program)
-                self.assertEqual(raised.exception.exit_code, 1)
+                self.assertEqual(raised.exception.returncode, 1)
                 self.assertIs(sbc.query_once(
                     "a.lmc", "U1", program=self.fake(end=end)).verified, True)
 
@@ -425,7 +425,7 @@ class CrashAndTimeoutTest(BridgeTestCase):
             with self.assertRaises(sbc.BridgeCrashedError) as raised, \
                     self.assertLogs("status_bridge_client", "WARNING") as logs:
                 client.is_verified(lmc, "BOOM")
-            self.assertEqual(raised.exception.exit_code, -signal.SIGSEGV)
+            self.assertEqual(raised.exception.returncode, -signal.SIGSEGV)
             self.assertRegex(logs.output[0], "restarting")
             self.assertEqual(client.restarts, 1)
             self.assertIs(client.is_verified(lmc, "U1"), True)
@@ -441,7 +441,7 @@ class CrashAndTimeoutTest(BridgeTestCase):
                          ["BOOM", "BOOM", "U1", "BOOM", "BOOM"])
         with self.assertRaises(sbc.BridgeCrashedError) as raised:
             sbc.is_verified_once(lmc, "BOOM", program=PROGRAM, env=self.env)
-        self.assertEqual(raised.exception.exit_code, -signal.SIGSEGV)
+        self.assertEqual(raised.exception.returncode, -signal.SIGSEGV)
         self.assertEqual(len(self.vendor_calls()), 6)
 
     def test_a_time_out_kills_the_bridge_and_the_next_request_starts_afresh(
@@ -541,7 +541,7 @@ class LongRunningCallerTest(BridgeTestCase):
         lmc = self.lmc("crash.lmc", "crash BOOM", "verified U1")
         client = self.bridge(timeout=WAIT, check_on_start=False)
         self.assertIs(client.is_verified(lmc, "U1"), True)
-        client.terminate()
+        client.kill()
         before = (threading.active_count(), len(os.listdir("/proc/self/fd")))
         client = self.bridge(timeout=WAIT, check_on_start=False)
         with self.assertLogs("status_bridge_client", "WARNING"):
@@ -618,7 +618,7 @@ class LongRunningCallerTest(BridgeTestCase):
         client = sbc.StatusBridge(os.path.relpath(PROGRAM),
                                   library_path=os.path.relpath(VENDOR),
                                   env=env, timeout=WAIT)
-        self.addCleanup(client.terminate)
+        self.addCleanup(client.kill)
         os.chdir(self.dir)
         with self.assertRaises(sbc.BridgeCrashedError), \
                 self.assertLogs("status_bridge_client", "WARNING"):
@@ -702,14 +702,14 @@ class BatchTest(BridgeTestCase):
              for o in outcomes],
             ["READY", sbc.BridgeCrashedError, "PENDING",
              sbc.BridgeTimeoutError, "READY"])
-        self.assertEqual(outcomes[1].exit_code, -signal.SIGSEGV)
+        self.assertEqual(outcomes[1].returncode, -signal.SIGSEGV)
         self.assertEqual([call[0] for call in self.vendor_calls()],
                          ["U1", "BOOM", "BOOM", "U2", "S", "U1"])
 
 
 class StartFailureTest(BridgeTestCase):
 
-    def test_start_failures_raise_by_exit_code_with_the_bridges_message(self):
+    def test_start_failures_raise_by_returncode_with_the_bridges_message(self):
         # The late modes: the bridge itself finds the fault.
         missing = str(self.dir / "nowhere" / "LMCDLL70.dll")
         cases = [
@@ -732,7 +732,7 @@ class StartFailureTest(BridgeTestCase):
             return sbc.StatusBridge(PROGRAM, env=env, timeout=WAIT,
                                     check_on_start=False)
 
-        for change, error, exit_code, message in cases:
+        for change, error, returncode, message in cases:
             env = dict(self.env, **change)
             runs = {
                 "server": lambda: late(env).is_verified(lmc, "U1"),
@@ -746,8 +746,8 @@ class StartFailureTest(BridgeTestCase):
                     with self.assertRaises(error) as raised:
                         run()
                     self.assertEqual(
-                        (raised.exception.exit_code, raised.exception.message),
-                        (exit_code, message))
+                        (raised.exception.returncode, raised.exception.message),
+                        (returncode, message))
                     if mode in ("server", "one-shot"):
                         self.assertEqual((raised.exception.block_name,
                                           raised.exception.lmc_file),
@@ -776,7 +776,7 @@ class StartFailureTest(BridgeTestCase):
         with self.assertRaises(sbc.ExportMissingError):
             self.bridge(library_path=VENDOR_NO_EXPORT).probe()
         with sbc.StatusBridge(PROGRAM, env=no_opt_in,
-                              allow_private=True) as client:
+                              private_call=True) as client:
             client.probe()
             self.assertIs(client.is_verified(self.lmc("a.lmc"), "U1"), False)
 
