@@ -485,7 +485,7 @@ class StatusBridge(Client):
             return work()
         except BaseException:
             process = self._slot.process
-            if process is not None and process.owed:
+            if process is not None and process.owed > 0:
                 self._kill(process, "an exception ended the call that it "
                            "owed answers")
             raise
@@ -689,7 +689,7 @@ class StatusBridge(Client):
             closed, process = slot.closed, slot.process
         if closed:
             raise BridgeClosedError("the status-bridge client is closed")
-        if process is not None and process.owed:
+        if process is not None and process.owed > 0:
             # An interrupted call left it owing answers that no one wants.
             self._kill(process, "it owed answers to an interrupted call")
             process = None

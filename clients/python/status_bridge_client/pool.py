@@ -11,12 +11,8 @@ from .client import (CLIENT_TIMEOUT, DEFAULT_PROGRAM, Client, Item, Outcome,
                      _end_dropped, _Ids, _items_to_requests, _left, _live,
                      _Slot, _StartCheck)
 from .errors import BridgeClosedError, BridgeError, BridgeTimeoutError
-from .process import TERMINATE_GRACE, Program
+from .process import POLL_INTERVAL, TERMINATE_GRACE, Program
 from .wire import BlockType, FileName, VerificationResult
-
-# Seconds between looks at a KeyboardInterrupt while the caller waits: on
-# Windows a blocking wait does not see Ctrl-C until it ends.
-_POLL = 0.1
 
 
 class StatusBridgePool(Client):
@@ -139,7 +135,7 @@ class StatusBridgePool(Client):
                 helper.start()
             for helper in helpers:
                 while helper.is_alive():
-                    helper.join(_POLL)
+                    helper.join(POLL_INTERVAL)
         except BaseException:
             # The other runs' answers would go to no one.
             cancel.set()
@@ -199,7 +195,8 @@ class StatusBridgePool(Client):
                 if left is not None and left <= 0:
                     raise BridgeTimeoutError(
                         f"every bridge of the pool was busy for {limit} s")
-                self._free.wait(_POLL if left is None else min(left, _POLL))
+                self._free.wait(POLL_INTERVAL if left is None
+                                else min(left, POLL_INTERVAL))
             if self._closed:
                 raise BridgeClosedError("the status-bridge pool is closed")
             return self._idle.pop()

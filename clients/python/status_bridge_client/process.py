@@ -36,6 +36,9 @@ _TRACE_PREFIX = "[status-bridge] "
 EXIT_WAIT = 10.0
 # Bytes the reader takes from the bridge's output at a time.
 _READ_SIZE = 1 << 16
+# Seconds between looks at a KeyboardInterrupt while the caller waits: on
+# Windows a blocking wait does not see a Ctrl-C until it ends.
+POLL_INTERVAL = 0.1
 # Seconds terminate() gives a bridge to end after SIGTERM before killing it.
 TERMINATE_GRACE = 5.0
 
@@ -330,11 +333,16 @@ class ServerProcess:
         while not self._lines:
             if self._ended:
                 return None
-            if deadline is None:
-                chunk = self._chunks.get()
-            else:
-                chunk = self._chunks.get(
-                    timeout=max(0.0, deadline - time.monotonic()))
+            # Waits in slices: on Windows a blocking wait does not see a
+            # Ctrl-C until it ends.
+            wait = POLL_INTERVAL if deadline is None else min(
+                POLL_INTERVAL, max(0.0, deadline - time.monotonic()))
+            try:
+                chunk = self._chunks.get(timeout=wait)
+            except queue.Empty:
+                if deadline is not None and time.monotonic() >= deadline:
+                    raise
+                continue
             if chunk is None:
                 self._ended = True
             else:
