@@ -5,8 +5,9 @@
 #include <string>
 
 #if defined(_WIN32)
-// The two kernel32 functions of the raw write, declared as the Windows SDK
-// declares them, so that this file needs no <windows.h>.
+// The kernel32 functions of the raw write and the waits, declared as the
+// Windows SDK declares them, so that this file needs no <windows.h>.
+extern "C" __declspec(dllimport) void __stdcall Sleep(unsigned long ms);
 extern "C" __declspec(dllimport) void* __stdcall GetStdHandle(
     unsigned long which);
 extern "C" __declspec(dllimport) int __stdcall WriteFile(void* file,
@@ -15,7 +16,10 @@ extern "C" __declspec(dllimport) int __stdcall WriteFile(void* file,
                                                          unsigned long* written,
                                                          void* overlapped);
 #else
+#include <time.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace standin {
@@ -78,7 +82,7 @@ void PrintNote(Outcome outcome) {
 #endif
 }
 
-Outcome OutcomeFromFile(const char* path, const char* block_name) {
+Rule RuleFromFile(const char* path, const char* block_name) {
   std::string text;
   if (std::FILE* file = std::fopen(path, "rb")) {
     char buffer[4096];
@@ -88,7 +92,25 @@ Outcome OutcomeFromFile(const char* path, const char* block_name) {
     }
     std::fclose(file);
   }
-  return FindOutcome(text.data(), text.size(), block_name);
+  return FindRule(text.data(), text.size(), block_name);
+}
+
+void Pause(uint32_t milliseconds) {
+#if defined(_WIN32)
+  Sleep(milliseconds);
+#else
+  timespec left = {static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+  // A signal handler of the caller may cut the wait short; wait the rest.
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+#endif
+}
+
+void Hang() {
+  for (;;) {
+    Pause(kMaxSleepMilliseconds);
+  }
 }
 
 }  // namespace standin

@@ -20,8 +20,14 @@ void LogCall(const char* block_name, int32_t block_type, const char* lmc_file);
 // or to the standard output handle itself.
 void PrintNote(Outcome outcome);
 
-// The outcome for `block_name` under the rules of the LMC file at `path`; a
+// The rule for `block_name` under the rules of the LMC file at `path`; a
 // file that cannot be read verifies no block.
-Outcome OutcomeFromFile(const char* path, const char* block_name);
+Rule RuleFromFile(const char* path, const char* block_name);
+
+// Waits `milliseconds` ("sleep-<milliseconds>").
+void Pause(uint32_t milliseconds);
+
+// Waits until the process is killed ("hang").
+[[noreturn]] void Hang();
 
 }  // namespace standin

@@ -25,9 +25,38 @@ bool WordIs(const char* word, size_t length, const char* expected) {
   return BytesEqual(word, length, expected, expected_length);
 }
 
+// Reads the digits after "sleep-" in `word`; false unless they are one or
+// more decimal digits worth at most kMaxSleepMilliseconds.
+bool ParseSleep(const char* word, size_t length, uint32_t* milliseconds) {
+  constexpr char kPrefix[] = "sleep-";
+  constexpr size_t kPrefixLength = sizeof(kPrefix) - 1;
+  if (length <= kPrefixLength ||
+      !BytesEqual(word, kPrefixLength, kPrefix, kPrefixLength)) {
+    return false;
+  }
+  uint32_t value = 0;
+  for (size_t i = kPrefixLength; i < length; ++i) {
+    if (word[i] < '0' || word[i] > '9') {
+      return false;
+    }
+    value = value * 10 + static_cast<uint32_t>(word[i] - '0');
+    if (value > kMaxSleepMilliseconds) {
+      return false;
+    }
+  }
+  *milliseconds = value;
+  return true;
+}
+
 // Reads an outcome word; false when it is none of them.
-bool ParseOutcome(const char* word, size_t length, Outcome* outcome) {
-  if (WordIs(word, length, "verified")) {
+bool ParseOutcome(const char* word, size_t length, Rule* rule) {
+  Outcome* outcome = &rule->outcome;
+  rule->milliseconds = 0;
+  if (ParseSleep(word, length, &rule->milliseconds)) {
+    *outcome = Outcome::kSleep;
+  } else if (WordIs(word, length, "hang")) {
+    *outcome = Outcome::kHang;
+  } else if (WordIs(word, length, "verified")) {
     *outcome = Outcome::kVerified;
   } else if (WordIs(word, length, "verified-2")) {
     *outcome = Outcome::kVerifiedTwo;
@@ -51,7 +80,7 @@ bool ParseOutcome(const char* word, size_t length, Outcome* outcome) {
 
 // Applies one rule line; true when it decides the outcome for `block_name`.
 bool MatchRule(const char* line, size_t length, const char* block_name,
-               size_t name_length, Outcome* outcome) {
+               size_t name_length, Rule* rule) {
   if (length > 0 && line[length - 1] == '\r') {
     --length;
   }
@@ -69,7 +98,7 @@ bool MatchRule(const char* line, size_t length, const char* block_name,
   size_t rule_name_length = length - blank - 1;
   bool matches = WordIs(name, rule_name_length, "*") ||
                  BytesEqual(name, rule_name_length, block_name, name_length);
-  return matches && ParseOutcome(line, blank, outcome);
+  return matches && ParseOutcome(line, blank, rule);
 }
 
 void EmitEncoded(const char* text, Emit emit, void* context) {
@@ -95,7 +124,7 @@ void EmitLiteral(const char* text, Emit emit, void* context) {
 
 }  // namespace
 
-Outcome FindOutcome(const char* text, size_t length, const char* block_name) {
+Rule FindRule(const char* text, size_t length, const char* block_name) {
   size_t name_length = 0;
   while (block_name[name_length] != '\0') {
     ++name_length;
@@ -106,14 +135,14 @@ Outcome FindOutcome(const char* text, size_t length, const char* block_name) {
     while (line_end < length && text[line_end] != '\n') {
       ++line_end;
     }
-    Outcome outcome;
+    Rule rule;
     if (MatchRule(text + line_start, line_end - line_start, block_name,
-                  name_length, &outcome)) {
-      return outcome;
+                  name_length, &rule)) {
+      return rule;
     }
     line_start = line_end + 1;
   }
-  return Outcome::kNotVerified;
+  return Rule{Outcome::kNotVerified, 0};
 }
 
 void EmitCallRecord(const char* block_name, int32_t block_type,

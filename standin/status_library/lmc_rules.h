@@ -14,6 +14,12 @@
 // blank lines, lines starting with '#' and lines with another outcome word
 // are skipped. A block that no rule names, and every block of an LMC file
 // that cannot be read, is not verified.
+//
+// Two outcomes take time, so that callers can test their time-outs and pools:
+// "sleep-<milliseconds>" (decimal digits, at most 86400000, a day) waits that
+// long and then returns true; "hang" never returns: the call waits until the
+// process is killed. A "sleep-" word with anything else after the dash is no
+// outcome word.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -39,6 +45,18 @@ enum class Outcome {
   // then returns true. The build without a C runtime does this for
   // "print-stdio" too.
   kPrintHandle,
+  kSleep,  // "sleep-<milliseconds>": waits, then returns true.
+  kHang,   // "hang": waits until the process is killed.
+};
+
+// The longest wait a "sleep-" rule may ask for: a day.
+inline constexpr uint32_t kMaxSleepMilliseconds = 86400000;
+
+// What the first matching rule decides: the outcome and, for kSleep, how
+// long to wait.
+struct Rule {
+  Outcome outcome;
+  uint32_t milliseconds;
 };
 
 // What the two print outcomes write: a line that is no answer, as a library
@@ -48,8 +66,8 @@ enum class Outcome {
 constexpr char kStandardOutputNote[] =
     "stand-in status library: a diagnostic on standard output\n";
 
-// The outcome for `block_name` (NUL-terminated) under the rules `text`.
-Outcome FindOutcome(const char* text, size_t length, const char* block_name);
+// The rule for `block_name` (NUL-terminated) under the rules `text`.
+Rule FindRule(const char* text, size_t length, const char* block_name);
 
 // Receives pieces of a call record.
 using Emit = void (*)(const char* bytes, size_t length, void* context);

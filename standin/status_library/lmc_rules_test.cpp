@@ -9,7 +9,7 @@ namespace standin {
 namespace {
 
 Outcome Find(const std::string& rules, const char* block_name) {
-  return FindOutcome(rules.data(), rules.size(), block_name);
+  return FindRule(rules.data(), rules.size(), block_name).outcome;
 }
 
 TEST(LmcRulesTest, FirstMatchingRuleDecides) {
@@ -42,6 +42,32 @@ TEST(LmcRulesTest, FirstMatchingRuleDecides) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Find(rules, c.block_name), c.outcome) << c.block_name;
+  }
+}
+
+TEST(LmcRulesTest, RulesThatTakeTime) {
+  // A malformed word is skipped, so the rule after it decides.
+  struct Case {
+    const char* word;
+    Outcome outcome;
+    uint32_t milliseconds;
+  } cases[] = {
+      {"sleep-5", Outcome::kSleep, 5},
+      {"sleep-0", Outcome::kSleep, 0},
+      {"sleep-86400000", Outcome::kSleep, kMaxSleepMilliseconds},
+      {"sleep-86400001", Outcome::kVerifiedTwo, 0},
+      {"sleep-99999999999", Outcome::kVerifiedTwo, 0},
+      {"sleep-", Outcome::kVerifiedTwo, 0},
+      {"sleep-1x", Outcome::kVerifiedTwo, 0},
+      {"sleep--1", Outcome::kVerifiedTwo, 0},
+      {"sleep", Outcome::kVerifiedTwo, 0},
+      {"hang", Outcome::kHang, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string rules = std::string(c.word) + " B\nverified-2 *\n";
+    Rule rule = FindRule(rules.data(), rules.size(), "B");
+    EXPECT_EQ(rule.outcome, c.outcome) << c.word;
+    EXPECT_EQ(rule.milliseconds, c.milliseconds) << c.word;
   }
 }
 

@@ -34,11 +34,10 @@ extern "C" STANDIN_EXPORT std::uint8_t StandInIsVerifiedReuseBlock(
     StandInCString block_name, std::int32_t block_type,
     const StandInCString* lmc_file) {
   standin::LogCall(block_name.text, block_type, lmc_file->text);
-  standin::Outcome outcome =
-      standin::OutcomeFromFile(lmc_file->text, block_name.text);
+  standin::Rule rule = standin::RuleFromFile(lmc_file->text, block_name.text);
   // The by-value copy is the callee's to destroy, on every way out.
   StandInCStringDestroy(&block_name);
-  switch (outcome) {
+  switch (rule.outcome) {
     case standin::Outcome::kVerified:
       return 1;
     case standin::Outcome::kVerifiedTwo:
@@ -47,8 +46,13 @@ extern "C" STANDIN_EXPORT std::uint8_t StandInIsVerifiedReuseBlock(
       return 0;
     case standin::Outcome::kPrintStdio:
     case standin::Outcome::kPrintHandle:
-      standin::PrintNote(outcome);
+      standin::PrintNote(rule.outcome);
       return 1;
+    case standin::Outcome::kSleep:
+      standin::Pause(rule.milliseconds);
+      return 1;
+    case standin::Outcome::kHang:
+      standin::Hang();
     case standin::Outcome::kThrowClass:
       throw std::runtime_error("stand-in vendor library: requested failure");
     case standin::Outcome::kThrowInt:

@@ -36,9 +36,9 @@ __declspec(dllexport) bool IsVerifiedReuseBlock(CStringA block_name,
                                                 eReuseBlockType block_type,
                                                 const CStringA& lmc_file) {
   standin::LogCall(block_name.GetString(), block_type, lmc_file.GetString());
-  standin::Outcome outcome =
-      standin::OutcomeFromFile(lmc_file.GetString(), block_name.GetString());
-  switch (outcome) {
+  standin::Rule rule =
+      standin::RuleFromFile(lmc_file.GetString(), block_name.GetString());
+  switch (rule.outcome) {
     case standin::Outcome::kVerified:
     case standin::Outcome::kVerifiedTwo:
       return true;
@@ -46,8 +46,13 @@ __declspec(dllexport) bool IsVerifiedReuseBlock(CStringA block_name,
       return false;
     case standin::Outcome::kPrintStdio:
     case standin::Outcome::kPrintHandle:
-      standin::PrintNote(outcome);
+      standin::PrintNote(rule.outcome);
       return true;
+    case standin::Outcome::kSleep:
+      standin::Pause(rule.milliseconds);
+      return true;
+    case standin::Outcome::kHang:
+      standin::Hang();
     case standin::Outcome::kThrowClass:
       AfxThrowNotSupportedException();
       break;

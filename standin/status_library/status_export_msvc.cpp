@@ -43,6 +43,7 @@ __declspec(dllimport) void* __stdcall HeapAlloc(Handle heap, Dword flags,
                                                 Dword size);
 __declspec(dllimport) int __stdcall HeapFree(Handle heap, Dword flags,
                                              void* memory);
+__declspec(dllimport) void __stdcall Sleep(Dword milliseconds);
 __declspec(dllimport) void __stdcall RaiseException(Dword code, Dword flags,
                                                     Dword argument_count,
                                                     const Dword* arguments);
@@ -227,10 +228,10 @@ __declspec(dllexport) bool IsVerifiedReuseBlock(CStringA block_name,
   LogCall(block_name.Text(), block_type, lmc_file.Text());
   Bytes rules;
   ReadRules(lmc_file.Text(), &rules);
-  standin::Outcome outcome =
-      standin::FindOutcome(rules.data, rules.size, block_name.Text());
+  standin::Rule rule =
+      standin::FindRule(rules.data, rules.size, block_name.Text());
   Release(&rules);
-  switch (outcome) {
+  switch (rule.outcome) {
     case standin::Outcome::kVerified:
     case standin::Outcome::kVerifiedTwo:
       return true;
@@ -244,6 +245,13 @@ __declspec(dllexport) bool IsVerifiedReuseBlock(CStringA block_name,
                 sizeof(standin::kStandardOutputNote) - 1, &written, nullptr);
       return true;
     }
+    case standin::Outcome::kSleep:
+      Sleep(rule.milliseconds);
+      return true;
+    case standin::Outcome::kHang:
+      for (;;) {
+        Sleep(standin::kMaxSleepMilliseconds);
+      }
     case standin::Outcome::kThrowClass:
     case standin::Outcome::kThrowInt:
       RaiseException(kMsvcCppExceptionCode, kExceptionNoncontinuable, 0,

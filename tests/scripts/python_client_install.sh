@@ -34,7 +34,7 @@ import status_bridge_client as sbc
 program, vendor, lmc = sys.argv[1:]
 if not sbc.__file__.startswith(sys.prefix):
     sys.exit(f"imported from {sbc.__file__}, not from the environment")
-with sbc.StatusBridge(program, library_path=vendor, allow_private=True,
+with sbc.StatusBridge(program, library_path=vendor, private_call=True,
                       timeout=30) as bridge:
     answers = (bridge.is_verified(lmc, "U1"), bridge.is_verified(lmc, "U2"))
 print(f"  status-bridge-client {sbc.__version__} on Python "

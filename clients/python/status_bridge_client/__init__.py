@@ -13,7 +13,7 @@ Standard library only. Ways in:
 ``is_verified`` returns a bool, True only for READY; ``query`` returns the
 whole answer as a ``VerificationResult``. Failures raise a ``BridgeError``
 subclass that keeps the bridge's own message, the request's block and file
-and, where the run ended, its exit code.
+and, where the run ended, its exit status (``returncode``).
 
 The modules: ``errors`` (the exceptions), ``wire`` (requests and answers),
 ``process`` (the bridge as a process), ``client`` (StatusBridge and one-shot

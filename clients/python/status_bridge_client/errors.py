@@ -27,19 +27,19 @@ class BridgeError(Exception):
 
     ``str(error)`` is an English description. ``message`` is the bridge's
     own error text, unchanged, when it sent one, otherwise None;
-    ``exit_code`` is the bridge's exit status when its run ended (negative:
+    ``returncode`` is the bridge's exit status when its run ended (negative:
     killed by that signal), otherwise None. ``block_name`` and ``lmc_file``
     name the request that failed, where the failure belongs to one.
     """
 
     def __init__(self, description: str, message: Optional[str] = None,
-                 exit_code: Optional[int] = None, *,
+                 returncode: Optional[int] = None, *,
                  block_name: Optional[str] = None,
                  lmc_file: Optional[str] = None) -> None:
         super().__init__(description)
         self.description = description
         self.message = message
-        self.exit_code = exit_code
+        self.returncode = returncode
         self.block_name = block_name
         self.lmc_file = lmc_file
 
@@ -124,9 +124,9 @@ _REQUEST_ERRORS: Dict[str, Tuple[Type[BridgeError], str]] = {
 }
 
 
-def is_start_exit(exit_code: Optional[int]) -> bool:
+def is_start_exit(returncode: Optional[int]) -> bool:
     """True for the exit codes of a run that ended before any request."""
-    return exit_code in _START_ERRORS
+    return returncode in _START_ERRORS
 
 
 def is_start_message(message: str) -> bool:
@@ -137,11 +137,11 @@ def is_start_message(message: str) -> bool:
 
 
 def start_error(message: Optional[str],
-                exit_code: Optional[int]) -> BridgeStartError:
+                returncode: Optional[int]) -> BridgeStartError:
     """The exception for a run that ended before taking requests."""
     error_class: Type[BridgeStartError] = BridgeStartError
-    if exit_code is not None and exit_code in _START_ERRORS:
-        error_class = _START_ERRORS[exit_code]
+    if returncode is not None and returncode in _START_ERRORS:
+        error_class = _START_ERRORS[returncode]
     elif message is not None and message.startswith(LOAD_FAILED_PREFIX):
         error_class = LibraryLoadError
     elif message == EXPORT_MISSING_MESSAGE:
@@ -154,22 +154,22 @@ def start_error(message: Optional[str],
         PrivateCallDisabledError: "the private status call is not enabled",
     }.get(error_class, "status-bridge did not start")
     text = message if message is not None else "no message"
-    return error_class(f"{description} (exit code {exit_code}): {text}",
-                       message, exit_code)
+    return error_class(f"{description} (exit code {returncode}): {text}",
+                       message, returncode)
 
 
-def request_error(message: str, exit_code: Optional[int] = None, *,
+def request_error(message: str, returncode: Optional[int] = None, *,
                   block_name: Optional[str] = None,
                   lmc_file: Optional[str] = None) -> BridgeError:
     """The exception for an error answer to a request that was read."""
     error_class, description = _REQUEST_ERRORS.get(
         message, (BridgeError, "status-bridge answered with an error"))
-    return error_class(f"{description}: {message}", message, exit_code,
+    return error_class(f"{description}: {message}", message, returncode,
                        block_name=block_name, lmc_file=lmc_file)
 
 
-def ending(exit_code: Optional[int]) -> str:
+def ending(returncode: Optional[int]) -> str:
     """How a run ended, in words."""
-    if exit_code is not None and exit_code < 0:
-        return f"killed by signal {-exit_code}"
-    return f"exit code {exit_code}"
+    if returncode is not None and returncode < 0:
+        return f"killed by signal {-returncode}"
+    return f"exit code {returncode}"

@@ -3,15 +3,15 @@
 from __future__ import annotations
 
 import threading
-import time
 import weakref
-from typing import Iterable, List, Mapping, Optional
+from typing import Any, Iterable, List, Optional
 
-from .client import (CLIENT_TIMEOUT, DEFAULT_PROGRAM, DEFAULT_TIMEOUT, Client,
-                     Item, Outcome, StatusBridge, Timeout, _live, deadline_of,
-                     end_dropped, items_to_requests)
+from .client import (CLIENT_TIMEOUT, DEFAULT_PROGRAM, Client, Item, Outcome,
+                     Settings, StatusBridge, Timeout, _deadline_of,
+                     _end_dropped, _Ids, _items_to_requests, _left, _live,
+                     _Slot, _StartCheck)
 from .errors import BridgeClosedError, BridgeError, BridgeTimeoutError
-from .process import LibraryPath, Program
+from .process import POLL_INTERVAL, TERMINATE_GRACE, Program
 from .wire import BlockType, FileName, VerificationResult
 
 
@@ -23,43 +23,34 @@ class StatusBridgePool(Client):
     bridge keeps the rules of StatusBridge: the time-out (which covers the
     wait for a free bridge), one restart after a crash, the same errors.
     query_many() spreads a batch over the bridges. The start-up check runs
-    once for the pool. All methods are thread-safe.
+    once for the pool. A KeyboardInterrupt (or any exception) in the caller
+    stops every bridge of the call at once. All methods are thread-safe.
 
     Arguments as for StatusBridge, plus `size`, the number of bridges.
     """
 
     def __init__(self, program: Program = DEFAULT_PROGRAM, *, size: int,
-                 library_path: LibraryPath = None,
-                 env: Optional[Mapping[str, str]] = None,
-                 timeout: Optional[float] = DEFAULT_TIMEOUT,
-                 allow_private: bool = False,
-                 check_on_start: bool = True,
-                 add_library_dir_to_path: bool = True) -> None:
+                 check_on_start: bool = True, **options: Any) -> None:
         if size < 1:
             raise ValueError(f"size must be at least 1, not {size}")
+        self._settings = Settings(program, **options)
+        self._start_check = _StartCheck(check_on_start)
+        self._ids = _Ids()
+        slots = [_Slot() for _ in range(size)]
         self._bridges = [
-            StatusBridge(program, library_path=library_path, env=env,
-                         timeout=timeout, allow_private=allow_private,
-                         check_on_start=False,
-                         add_library_dir_to_path=add_library_dir_to_path)
-            for _ in range(size)]
-        for bridge in self._bridges:
-            bridge._finalizer.detach()  # The pool's finalizer covers them.
-        self._timeout = timeout
+            StatusBridge._member(self._settings, self._start_check, slot,
+                                 self._ids) for slot in slots]
         self._idle = list(self._bridges)
         self._free = threading.Condition()
         self._closed = False
-        self._check_lock = threading.Lock()
-        self._check_pending = check_on_start
         self._finalizer = weakref.finalize(
-            self, end_dropped, [bridge._slot for bridge in self._bridges],
-            f"StatusBridgePool(size={size})")
+            self, _end_dropped, slots, f"StatusBridgePool(size={size})")
         _live.add(self)
 
     def __repr__(self) -> str:
         state = "closed" if self._closed else (
             f"busy={len(self._bridges) - len(self._idle)}")
-        return (f"<StatusBridgePool {' '.join(self._bridges[0]._command)!r} "
+        return (f"<StatusBridgePool {' '.join(self._settings.command)!r} "
                 f"size={len(self._bridges)} {state} "
                 f"restarts={self.restarts}>")
 
@@ -84,35 +75,35 @@ class StatusBridgePool(Client):
     def start(self) -> None:
         """Starts every bridge that is not running (probing first, the
         first time, when ``check_on_start`` is on)."""
-        self._check()
+        limit = self._settings.limit(CLIENT_TIMEOUT)
+        deadline = _deadline_of(limit)
+        self._start_check.run(self._settings, deadline, limit)
         for bridge in self._bridges:
-            bridge.start_unless_busy()
+            bridge._start_if_idle(deadline, limit)
 
     def query(self, lmc_file: FileName, block_name: str,
               block_type: BlockType = None, *,
               timeout: Timeout = CLIENT_TIMEOUT) -> VerificationResult:
         """As StatusBridge.query(), on a free bridge; waits for one when all
         are busy, within the time-out."""
-        self._check()
-        limit = self._bridges[0].resolve(timeout)
-        deadline = deadline_of(limit)
+        limit = self._settings.limit(timeout)
+        deadline = _deadline_of(limit)
         bridge = self._take(deadline, limit)
         try:
-            left = None if deadline is None else max(
-                0.0, deadline - time.monotonic())
             return bridge.query(lmc_file, block_name, block_type,
-                                timeout=left)
+                                timeout=_left(deadline))
         finally:
             self._give_back(bridge)
 
     def query_many(self, items: Iterable[Item], *,
                    timeout: Timeout = CLIENT_TIMEOUT) -> List[Outcome]:
         """As StatusBridge.query_many(), the items split into one run of
-        consecutive items per bridge, asked side by side."""
-        self._check()
-        first = self._bridges[0]
-        requests = items_to_requests(items, first.next_id)
-        limit = first.resolve(timeout)
+        consecutive items per bridge, each asked on a thread of its own.
+        An exception in the caller's thread (a KeyboardInterrupt, say)
+        kills the bridges of the other runs and leaves at once."""
+        requests = _items_to_requests(items, self._ids)
+        limit = self._settings.limit(timeout)
+        deadline = _deadline_of(limit)
         parts = min(len(self._bridges), len(requests))
         if parts == 0:
             return []
@@ -121,22 +112,16 @@ class StatusBridgePool(Client):
         outcomes: List[Optional[List[Outcome]]] = [None] * len(runs)
         errors: List[BaseException] = []
         used: List[StatusBridge] = []
-        interrupted = threading.Event()
+        cancel = threading.Event()
 
         def ask(number: int) -> None:
             try:
-                bridge = self._take(deadline_of(limit), limit)
-                used.append(bridge)
-                if interrupted.is_set():
-                    self._give_back(bridge)
-                    return
+                bridge = self._take(deadline, limit)
                 try:
-                    bridge._take_turn(None, limit, None)
-                    try:
-                        outcomes[number] = bridge._ask_many(runs[number],
-                                                            limit)
-                    finally:
-                        bridge._call_lock.release()
+                    used.append(bridge)
+                    if not cancel.is_set():
+                        outcomes[number] = bridge._batch(
+                            runs[number], deadline, limit, cancel)
                 finally:
                     self._give_back(bridge)
             except BaseException as error:  # Raised by the caller below.
@@ -144,18 +129,18 @@ class StatusBridgePool(Client):
 
         helpers = [threading.Thread(target=ask, args=(number,),
                                     name="status-bridge-batch", daemon=True)
-                   for number in range(1, len(runs))]
+                   for number in range(len(runs))]
         try:
             for helper in helpers:
                 helper.start()
-            ask(0)
             for helper in helpers:
-                helper.join()
+                while helper.is_alive():
+                    helper.join(POLL_INTERVAL)
         except BaseException:
-            # Interrupted: the helpers' bridges would answer no one.
-            interrupted.set()
+            # The other runs' answers would go to no one.
+            cancel.set()
             for bridge in list(used):
-                bridge.interrupt()
+                bridge._interrupt()
             raise
         if errors:
             raise errors[0]
@@ -176,18 +161,24 @@ class StatusBridgePool(Client):
         if errors:
             raise errors[0]
 
-    def terminate(self) -> None:
+    def kill(self) -> None:
         """Kills every bridge without waiting; calls in flight raise
         BridgeClosedError."""
         self._mark_closed()
         for bridge in self._bridges:
-            bridge.terminate()
+            bridge.kill()
+
+    def terminate(self, grace: float = TERMINATE_GRACE) -> None:
+        """As kill(), through StatusBridge.terminate(): SIGTERM first, and
+        SIGKILL for a bridge that has not ended after `grace` seconds."""
+        self._mark_closed()
+        for bridge in self._bridges:
+            bridge.terminate(grace)
 
     def _after_fork(self) -> None:
         # The bridges were forked with the pool; the calls that had some of
         # them exist in the parent only.
         self._free = threading.Condition()
-        self._check_lock = threading.Lock()
         self._idle = list(self._bridges)
 
     def _mark_closed(self) -> None:
@@ -196,22 +187,16 @@ class StatusBridgePool(Client):
             self._free.notify_all()
         self._finalizer.detach()
 
-    def _check(self) -> None:
-        with self._check_lock:
-            if self._check_pending:
-                self._bridges[0].check()
-                self._check_pending = False
-
     def _take(self, deadline: Optional[float],
               limit: Optional[float]) -> StatusBridge:
         with self._free:
             while not self._idle and not self._closed:
-                left = None if deadline is None else (
-                    deadline - time.monotonic())
+                left = _left(deadline)
                 if left is not None and left <= 0:
                     raise BridgeTimeoutError(
                         f"every bridge of the pool was busy for {limit} s")
-                self._free.wait(left)
+                self._free.wait(POLL_INTERVAL if left is None
+                                else min(left, POLL_INTERVAL))
             if self._closed:
                 raise BridgeClosedError("the status-bridge pool is closed")
             return self._idle.pop()

@@ -22,12 +22,12 @@ from .wire import error_message_of, parse_answer, strip_line_end
 log = logging.getLogger("status_bridge_client")
 
 # A path, or a command as a sequence such as ["wine", "status-bridge.exe"].
-Program = Union[str, "os.PathLike[str]", Sequence[Union[str,
-                                                       "os.PathLike[str]"]]]
+Program = Union[str, "os.PathLike[str]",
+                Sequence[Union[str, "os.PathLike[str]"]]]
 LibraryPath = Union[str, "os.PathLike[str]", None]
 
 LIBRARY_PATH_VARIABLE = "LMCDLL70_PATH"
-ALLOW_PRIVATE_VARIABLE = "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE"
+PRIVATE_CALL_VARIABLE = "ORVEK_STATUS_BRIDGE_ALLOW_PRIVATE"
 SERVER_SWITCH = "--server"
 PROBE_SWITCH = "--probe-only"
 _TRACE_PREFIX = "[status-bridge] "
@@ -36,6 +36,42 @@ _TRACE_PREFIX = "[status-bridge] "
 EXIT_WAIT = 10.0
 # Bytes the reader takes from the bridge's output at a time.
 _READ_SIZE = 1 << 16
+# Seconds between looks at a KeyboardInterrupt while the caller waits: on
+# Windows a blocking wait does not see a Ctrl-C until it ends.
+POLL_INTERVAL = 0.1
+# Seconds terminate() gives a bridge to end after SIGTERM before killing it.
+TERMINATE_GRACE = 5.0
+
+
+class LineBuffer:
+    """Splits a byte stream into lines in time linear in its length: the
+    bytes of a partial line stay in one bytearray, which each chunk extends
+    and which is scanned for LF only from where the last scan stopped."""
+
+    def __init__(self) -> None:
+        self._data = bytearray()
+        self._scanned = 0
+
+    def feed(self, data: bytes) -> List[bytes]:
+        """Adds `data`; returns the lines it completed, without their LF."""
+        buffer = self._data
+        buffer += data
+        lines = []
+        start = 0
+        end = buffer.find(b"\n", self._scanned)
+        while end >= 0:
+            lines.append(bytes(buffer[start:end]))
+            start = end + 1
+            end = buffer.find(b"\n", start)
+        if start:
+            del buffer[:start]
+        self._scanned = len(buffer)
+        return lines
+
+    def rest(self) -> bytes:
+        """The bytes of an unfinished last line."""
+        return bytes(self._data)
+
 
 def command(program: Program, env: Mapping[str, str]) -> List[str]:
     """The argument list for `program`, a path or a command as a sequence
@@ -60,11 +96,11 @@ def command(program: Program, env: Mapping[str, str]) -> List[str]:
 
 
 def environment(env: Optional[Mapping[str, str]], library_path: LibraryPath,
-                allow_private: bool, add_library_dir_to_path: bool,
+                private_call: bool, add_library_dir_to_path: bool,
                 windows: bool = sys.platform == "win32") -> Dict[str, str]:
     """The bridge's environment: `env` (default: ours), with LMCDLL70_PATH
     set to `library_path` made absolute, when one is given, and the private
-    call enabled when `allow_private` is true. On Windows the library's
+    call enabled when `private_call` is true. On Windows the library's
     folder goes first on PATH, so that the DLLs the vendor library itself
     imports are found, unless `add_library_dir_to_path` is false."""
     result = dict(os.environ if env is None else env)
@@ -77,8 +113,8 @@ def environment(env: Optional[Mapping[str, str]], library_path: LibraryPath,
             folder = os.path.dirname(path)
             rest = result.get(key, "")
             result[key] = f"{folder};{rest}" if rest else folder
-    if allow_private:
-        result[ALLOW_PRIVATE_VARIABLE] = "1"
+    if private_call:
+        result[PRIVATE_CALL_VARIABLE] = "1"
     return result
 
 
@@ -136,18 +172,18 @@ def run_once(args: List[str], env: Dict[str, str],
 def probe(args: List[str], env: Dict[str, str],
           timeout: Optional[float]) -> None:
     """Runs the bridge's probe mode; raises the start-up error it reports."""
-    output, exit_code = run_once(args, env, timeout)
+    output, returncode = run_once(args, env, timeout)
     lines = output.splitlines()
     last = strip_line_end(lines[-1]) if lines else None
-    if exit_code != EXIT_OK:
-        raise start_error(error_message_of(last), exit_code)
+    if returncode != EXIT_OK:
+        raise start_error(error_message_of(last), returncode)
     try:
         probed = last is not None and parse_answer(last).get("probe") is True
     except BridgeProtocolError:
         probed = False
     if not probed:
         raise BridgeStartError(f"unexpected probe answer from status-bridge: "
-                               f"{last!r}", None, exit_code)
+                               f"{last!r}", None, returncode)
 
 
 def check_start(args: List[str], env: Dict[str, str],
@@ -155,10 +191,10 @@ def check_start(args: List[str], env: Dict[str, str],
     """The check before a client's first bridge: the probe, then the opt-in
     that the bridge itself would look at only when taking requests."""
     probe(args, env, timeout)
-    if env.get(ALLOW_PRIVATE_VARIABLE) != "1":
+    if env.get(PRIVATE_CALL_VARIABLE) != "1":
         raise PrivateCallDisabledError(
-            f"{ALLOW_PRIVATE_VARIABLE} is not 1 in the bridge's environment, "
-            "so the private status call is disabled; pass allow_private=True "
+            f"{PRIVATE_CALL_VARIABLE} is not 1 in the bridge's environment, "
+            "so the private status call is disabled; pass private_call=True "
             "or set it")
 
 
@@ -170,7 +206,13 @@ class ServerProcess:
     thread closes its own pipe: a dead bridge leaves nothing behind once it
     is reaped.
 
-    The reading side (next_line, last_line) is for one caller at a time.
+    ``owed`` counts the answers to requests sent and not yet taken. It rises
+    before a request is handed over and falls after its answer is taken, so
+    an exception between any two steps can leave it too high, never too
+    low: a bridge that owes answers to no one is killed, not reused.
+
+    The reading side (next_line, ready_line, last_line) is for one caller at
+    a time.
     """
 
     def __init__(self, args: List[str], env: Dict[str, str]) -> None:
@@ -178,21 +220,26 @@ class ServerProcess:
         self.pid = self.popen.pid
         # Why the client killed the bridge, or None.
         self.stopped: Optional[str] = None
+        self.owed = 0
         self._requests: "queue.SimpleQueue[Optional[bytes]]" = (
             queue.SimpleQueue())
         self._chunks: "queue.SimpleQueue[Optional[List[bytes]]]" = (
             queue.SimpleQueue())
         # Answer lines passed on by the reader, not yet taken.
-        self.lines: Deque[bytes] = collections.deque()
+        self._lines: Deque[bytes] = collections.deque()
         self._ended = False
-        self._threads = [
-            threading.Thread(target=target, name=f"status-bridge-{name}",
-                             daemon=True)
-            for target, name in ((self._write_requests, "writer"),
-                                 (self._read_answers, "reader"),
-                                 (self._read_stderr, "stderr"))]
-        for thread in self._threads:
-            thread.start()
+        try:
+            self._threads = [
+                threading.Thread(target=target, name=f"status-bridge-{name}",
+                                 daemon=True)
+                for target, name in ((self._write_requests, "writer"),
+                                     (self._read_answers, "reader"),
+                                     (self._read_stderr, "stderr"))]
+            for thread in self._threads:
+                thread.start()
+        except BaseException:
+            self.popen.kill()
+            raise
         log.debug("started status-bridge, pid %d", self.pid)
 
     def _write_requests(self) -> None:
@@ -226,25 +273,24 @@ class ServerProcess:
     def _read_answers(self) -> None:
         stdout = self.popen.stdout
         assert stdout is not None
-        partial = b""
+        buffer = LineBuffer()
         try:
             while True:
                 data = stdout.read(_READ_SIZE)
                 if not data:
                     break
-                lines = (partial + data).split(b"\n")
-                partial = lines.pop()
-                if b"\r" in data or partial.endswith(b"\r"):
-                    # A Windows bridge's line ends; a CR in a value always
-                    # arrives escaped.
-                    lines = [strip_line_end(line) for line in lines]
+                lines = buffer.feed(data)
                 if lines:
-                    self._chunks.put(lines)
+                    # A Windows bridge ends its lines with CR LF; a CR in a
+                    # value always arrives escaped.
+                    self._chunks.put([line[:-1] if line.endswith(b"\r")
+                                      else line for line in lines])
         except (OSError, ValueError):
             pass
         finally:
-            if partial:
-                self._chunks.put([strip_line_end(partial)])
+            rest = buffer.rest()
+            if rest:
+                self._chunks.put([strip_line_end(rest)])
             self._chunks.put(None)
             self._requests.put(None)  # Nobody reads the requests any more.
             stdout.close()
@@ -253,7 +299,7 @@ class ServerProcess:
         stderr = self.popen.stderr
         assert stderr is not None
         with stderr:
-            partial = b""
+            buffer = LineBuffer()
             while True:
                 try:
                     data = stderr.read(_READ_SIZE)
@@ -261,34 +307,47 @@ class ServerProcess:
                     break
                 if not data:
                     break
-                lines = (partial + data).split(b"\n")
-                partial = lines.pop()
-                for raw in lines:
+                for raw in buffer.feed(data):
                     log_stderr_line(self.pid, raw)
-            if partial:
-                log_stderr_line(self.pid, partial)
+            if buffer.rest():
+                log_stderr_line(self.pid, buffer.rest())
 
-    def send(self, line: bytes) -> None:
-        """Hands request lines to the writer; never blocks."""
-        self._requests.put(line)
+    def send(self, lines: bytes, count: int = 1) -> None:
+        """Hands `count` request lines to the writer; never blocks."""
+        self.owed += count
+        self._requests.put(lines)
+
+    def ready_line(self) -> Optional[bytes]:
+        """The next answer line if the reader has passed it on already,
+        else None."""
+        if not self._lines:
+            return None
+        line = self._lines.popleft()
+        self.owed -= 1
+        return line
 
     def next_line(self, deadline: Optional[float]) -> Optional[bytes]:
         """The next answer line without its line end, None at the end of
         output; raises queue.Empty when `deadline` (monotonic) passes first.
         `deadline` None waits without limit."""
-        while not self.lines:
+        while not self._lines:
             if self._ended:
                 return None
-            if deadline is None:
-                chunk = self._chunks.get()
-            else:
-                chunk = self._chunks.get(
-                    timeout=max(0.0, deadline - time.monotonic()))
+            # Waits in slices: on Windows a blocking wait does not see a
+            # Ctrl-C until it ends.
+            wait = POLL_INTERVAL if deadline is None else min(
+                POLL_INTERVAL, max(0.0, deadline - time.monotonic()))
+            try:
+                chunk = self._chunks.get(timeout=wait)
+            except queue.Empty:
+                if deadline is not None and time.monotonic() >= deadline:
+                    raise
+                continue
             if chunk is None:
                 self._ended = True
             else:
-                self.lines.extend(chunk)
-        return self.lines.popleft()
+                self._lines.extend(chunk)
+        return self.ready_line()
 
     def last_line(self, deadline: Optional[float]) -> Optional[bytes]:
         """Reads to the end of the output; returns its last line or None.
@@ -324,12 +383,31 @@ class ServerProcess:
     def kill(self, reason: str, level: int = logging.WARNING) -> None:
         """Kills the process without waiting for its threads; a call that
         waits for an answer sees the end of the output and `stopped`."""
+        self._stop(reason, level, None)
+
+    def terminate(self, reason: str, grace: float,
+                  level: int = logging.INFO) -> None:
+        """Sends SIGTERM (on Windows, where there is none, this kills) and
+        kills the process when it has not ended after `grace` seconds."""
+        self._stop(reason, level, grace)
+
+    def _stop(self, reason: str, level: int, grace: Optional[float]) -> None:
         if self.stopped is None:
             self.stopped = reason
         if self.popen.poll() is None:
-            log.log(level, "killing status-bridge, pid %d: %s", self.pid,
+            log.log(level, "%s status-bridge, pid %d: %s",
+                    "killing" if grace is None else "terminating", self.pid,
                     reason)
-            self.popen.kill()
+            if grace is None:
+                self.popen.kill()
+            else:
+                self.popen.terminate()
+                try:
+                    self.popen.wait(timeout=grace)
+                except subprocess.TimeoutExpired:
+                    log.warning("killing status-bridge, pid %d: it did not "
+                                "end within %s s of SIGTERM", self.pid, grace)
+                    self.popen.kill()
         self._requests.put(None)
         try:
             self.popen.wait(timeout=EXIT_WAIT)

@@ -110,7 +110,8 @@ def _text_bytes(name: str, value: object) -> bytes:
     except UnicodeEncodeError as error:
         bad = error.object[error.start]
         raise ValueError(f"{name} contains the unpaired surrogate "
-                         f"U+{ord(bad):04X}, which has no UTF-8 form") from None
+                         f"U+{ord(bad):04X}, which has no UTF-8 "
+                         "form") from None
 
 
 def _file_name_bytes(lmc_file: object) -> bytes:
@@ -158,16 +159,17 @@ def _line(request_id: str, lmc_file: bytes, block_name: str,
 
 
 def encode_request(request_id: str, lmc_file: FileName, block_name: str,
-                   block_type: Optional[str] = None) -> bytes:
+                   block_type: BlockType = None) -> bytes:
     """Returns the request line (bytes ending in LF) for one query.
 
-    `block_type` None leaves the key out. Raises TypeError or ValueError for
+    `block_type` is a str, an int (sent as its decimal string) or None,
+    which leaves the key out. Raises TypeError or ValueError for
     values no request can carry. Time and memory grow linearly with the
     values' length.
     """
     return _line(request_id,
                  _escape("lmc_file", _file_name_bytes(lmc_file)),
-                 block_name, block_type)
+                 block_name, block_type_text(block_type))
 
 
 class Request(NamedTuple):
@@ -260,7 +262,8 @@ _STATUSES: Dict[Tuple[Any, Any], Status] = {
 }
 
 
-def result_from(answer: Dict[str, Any], request: Request) -> VerificationResult:
+def result_from(answer: Dict[str, Any],
+                request: Request) -> VerificationResult:
     """Checks a success answer against its request; returns the result."""
     echoed = (answer.get("request_id"), answer.get("block_name"),
               answer.get("lmc_file"))
