@@ -63,4 +63,4 @@ for workflow in $(git ls-files '.github/workflows/*.yml'); do
 done
 
 echo "== flake8: the Python client, the benchmark's and the tests' scripts"
-flake8 clients/python bench/*.py tests/scripts/*.py
+flake8 --config clients/python/.flake8 clients/python bench/*.py tests/scripts/*.py
