@@ -161,16 +161,20 @@ class ServerAnswersTest(BridgeTestCase):
 
     def test_answers_and_errors_stay_tied_to_their_requests(self):
         lmc = self.lmc("blocks.lmc", "verified U1", "not-verified U2",
-                       "verified-2 U3", "throw-class T1", "throw-int T2")
-        # (block name, expected status or exception class)
+                       "verified-2 U3", "throw-class T1", "throw-int T2",
+                       "print-stdio P1", "print-handle P2")
+        # (block name, expected status or exception class); P1 and P2 print
+        # to the bridge's standard output during the call.
         cases = [
             ("U1", "READY"),
+            ("P1", "READY"),
             ("T1", sbc.VendorExceptionError),
             ("U2", "PENDING"),
             ("", sbc.RequestRejectedError),
             ("U3", "READY"),
             ("T2", sbc.VendorExceptionError),
             ("unnamed", "PENDING"),
+            ("P2", "READY"),
             ("U1", "READY"),
         ]
         ids = set()
@@ -193,7 +197,7 @@ class ServerAnswersTest(BridgeTestCase):
                         self.assertIsNone(raised.exception.returncode)
             self.assertEqual(client.pid, pid)
             self.assertEqual(client.restarts, 0)
-        self.assertEqual(len(ids), 5)
+        self.assertEqual(len(ids), 7)
 
     def test_values_and_block_types_reach_the_vendor_exactly(self):
         odd = "\t\b\f\x01\x1f\x7f \"\\/ \\u0041 é 块 😀 \u2028"
