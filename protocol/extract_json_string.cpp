@@ -38,41 +38,54 @@ bool IsStructural(char byte) {
          byte == ']';
 }
 
-// Walks the string opened at `open` and returns the index of its closing
-// quote, the first no backslash hides, or line.size() when the line ends
-// first. `value`, when given, receives the string decoded a run at a time,
-// or nothing when it is unterminated or holds an unknown escape.
-size_t WalkString(const std::string& line, size_t open, std::string* value) {
+// The index of the quote that closes the string opened at `open`: the first
+// one no backslash hides, or line.size() when the line ends first.
+size_t EndOfString(const std::string& line, size_t open) {
   const char* data = line.data();
   const char* end = data + line.size();
   const char* pos = data + open + 1;
   const char* quote = Find(pos, end, '"');
-  bool decoding = value != nullptr;
+  for (const char* backslash = Find(pos, quote, '\\'); backslash != quote;
+       backslash = Find(pos, quote, '\\')) {
+    pos = backslash + 2;
+    if (pos > quote) {
+      quote = Find(pos, end, '"');
+    }
+  }
+  return static_cast<size_t>(quote - data);
+}
+
+// Decodes into `value` the string opened at `open`, a run of plain bytes at
+// a time, and returns EndOfString; leaves `value` empty when the string is
+// unterminated or holds an unknown escape.
+size_t DecodeString(const std::string& line, size_t open, std::string* value) {
+  const char* data = line.data();
+  const char* end = data + line.size();
+  const char* pos = data + open + 1;
+  const char* quote = Find(pos, end, '"');
+  bool valid = true;
   while (quote != end) {
     const char* backslash = Find(pos, quote, '\\');
-    if (decoding) {
+    if (valid) {
       value->append(pos, static_cast<size_t>(backslash - pos));
     }
     if (backslash == quote) {
-      return static_cast<size_t>(quote - data);
-    }
-    if (decoding) {
-      char escaped = kEscapedByte[static_cast<unsigned char>(backslash[1])];
-      decoding = escaped != 0;
-      if (decoding) {
-        value->push_back(escaped);
-      } else {
+      if (!valid) {
         value->clear();
       }
+      return static_cast<size_t>(quote - data);
+    }
+    char escaped = kEscapedByte[static_cast<unsigned char>(backslash[1])];
+    valid = valid && escaped != 0;
+    if (valid) {
+      value->push_back(escaped);
     }
     pos = backslash + 2;
     if (pos > quote) {
       quote = Find(pos, end, '"');
     }
   }
-  if (value != nullptr) {
-    value->clear();
-  }
+  value->clear();
   return line.size();
 }
 
@@ -100,7 +113,7 @@ size_t ReadValue(const std::string& line, size_t key_end, std::string* value) {
   if (open == line.size()) {
     return key_end;
   }
-  size_t close = WalkString(line, open, value);
+  size_t close = DecodeString(line, open, value);
   if (close == line.size()) {
     return key_end;
   }
@@ -153,7 +166,7 @@ void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
         }
         pos = ReadValue(line, pos + 1 + field->key.size(), field->value);
       } else {
-        pos = WalkString(line, pos, nullptr);
+        pos = EndOfString(line, pos);
       }
       name_can_follow = false;
     } else if (byte == '{') {
