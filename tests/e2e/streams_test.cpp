@@ -202,6 +202,10 @@ TEST_F(StreamsTest, AHugeLineGivesItsMemoryBackOnceAnswered) {
 // for before the next answer, so the file holds whole answer lines only: the
 // cut one completed, those written while the disk was full missing whole.
 TEST_F(StreamsTest, AFullDiskNeverCutsOrGluesAnAnswer) {
+  if (GetTarget().windows) {
+    GTEST_SKIP() << "the C runtime's text-mode _write reports a write that "
+                    "fails part-way as a failure, without how much went out";
+  }
   const std::string mount_point = dir_.Path("disk");
   mkdir(mount_point.c_str(), 0700);
   if (mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=64k") != 0) {
@@ -261,13 +265,15 @@ TEST_F(StreamsTest, AFullDiskNeverCutsOrGluesAnAnswer) {
   for (size_t begin = 0; begin < written.size();) {
     size_t end = written.find('\n', begin);
     ASSERT_NE(end, std::string::npos);
-    std::string line = written.substr(begin, end - begin);
+    // With its line end, which the Windows bridge writes as CR LF.
+    std::string line = written.substr(begin, end + 1 - begin);
     begin = end + 1;
     bool is_answer = false;
     for (int id = last_id + 1; id <= sent && !is_answer; ++id) {
       for (const std::string& name : {std::string("U1"), long_name}) {
-        if (line == SuccessLine(std::to_string(id), name, lmc_, false) ||
-            line == SuccessLine(std::to_string(id), name, lmc_, true)) {
+        // The stand-in's rules verify U1 only.
+        if (line == Lines({SuccessLine(std::to_string(id), name, lmc_,
+                                       name == "U1")})) {
           is_answer = true;
           last_id = id;
         }
