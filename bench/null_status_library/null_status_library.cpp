@@ -1,4 +1,4 @@
-// The null vendor library of the benchmark: the status export's shape with no
+// The null status library of the benchmark: the status export's shape with no
 // work behind it. It reads no file, keeps no state and returns at once, so a
 // timed run of the bridge against it measures the bridge and its I/O only.
 // The build exports NullIsVerifiedReuseBlock under the decorated name of the
