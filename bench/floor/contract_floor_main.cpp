@@ -1,17 +1,11 @@
-// The contract floor: the least a server can do and still do the work that
-// the contract asks of every request. It reads and writes through the
-// bridge's own platform layer, joins lines as the bridge must (64 KiB reads,
-// each line copied out), and per line reads the trace switch at each of a
-// request's three trace points and builds and destroys the three vendor
-// strings through the stand-in string runtime: the block name and the LMC
-// file, of the given lengths, and the block name's by-value copy, which the
-// export destroys. It parses nothing and answers every line with one fixed
-// line, the given bytes and an LF, in one write.
+// The contract floor: what the contract asks of every request and no more.
+// Per line it reads the trace switch at the three trace points and builds and
+// destroys the vendor strings (block name, LMC file, the block name's by-value
+// copy) through the stand-in string runtime; it parses nothing and answers
+// with a fixed line, in one write through the bridge's platform layer.
 //
-// Usage: bench-contract-floor <answer bytes> <block_name bytes>
-//            <lmc_file bytes> [<library>]
-// With a library it loads that first, as the bridge does, and answers one
-// line: the floor of a one-shot run.
+// Usage: bench-contract-floor <answer bytes, LF aside> <block_name bytes>
+//            <lmc_file bytes>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,55 +24,23 @@ void Trace(const char* event) {
   }
 }
 
-// Puts the next line of standard input, without its LF, into *line.
-bool ReadLine(std::string* line) {
-  static char buffer[1 << 16];
-  static size_t begin = 0;
-  static size_t end = 0;
-  line->clear();
-  for (;;) {
-    if (begin == end) {
-      begin = 0;
-      end = status_bridge::ReadStandardInput(buffer, sizeof(buffer));
-      if (end == 0) {
-        return !line->empty();
-      }
-    }
-    const char* from = buffer + begin;
-    const void* lf = std::memchr(from, '\n', end - begin);
-    size_t length =
-        lf == nullptr ? end - begin : static_cast<const char*>(lf) - from;
-    line->append(from, length);
-    begin += length + (lf == nullptr ? 0 : 1);
-    if (lf != nullptr) {
-      return true;
-    }
-  }
-}
-
-std::string Text(const char* bytes, char fill) {
-  return std::string(std::strtoull(bytes, nullptr, 10), fill);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 && argc != 5) {
-    std::fputs(
-        "usage: bench-contract-floor <answer bytes> "
-        "<block_name bytes> <lmc_file bytes> [<library>]\n",
-        stderr);
+  if (argc != 4) {
+    std::fputs("usage: bench-contract-floor BYTES BYTES BYTES\n", stderr);
     return 2;
   }
-  std::string answer = Text(argv[1], 'x') + "\n";
-  std::string block_name_text = Text(argv[2], 'B');
-  std::string lmc_file_text = Text(argv[3], 'L');
-  if (argc == 5 && status_bridge::LoadLibraryFromPath(argv[4]) == nullptr) {
-    std::fputs("bench-contract-floor: cannot load the library\n", stderr);
-    return 2;
-  }
-  std::string line;
-  while (ReadLine(&line)) {
+  std::string answer(std::strtoull(argv[1], nullptr, 10), 'x');
+  answer += '\n';
+  std::string block_name_text(std::strtoull(argv[2], nullptr, 10), 'B');
+  std::string lmc_file_text(std::strtoull(argv[3], nullptr, 10), 'L');
+  // Lines are read in 64 KiB blocks, as the bridge reads them.
+  static char buffer[1 << 16];
+  std::setvbuf(stdin, buffer, _IOFBF, sizeof(buffer));
+  char* line = nullptr;
+  size_t capacity = 0;
+  while (getline(&line, &capacity, stdin) > 0) {
     StandInCString block_name;
     StandInCString lmc_file;
     StandInCString by_value;
@@ -95,9 +57,7 @@ int main(int argc, char** argv) {
         answer.size()) {
       return 1;
     }
-    if (argc == 5) {
-      break;
-    }
   }
+  std::free(line);
   return 0;
 }
