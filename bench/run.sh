@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The benchmark (bench/README.md): the bridge's release build with the null
-# status library, against the contract floor in the same run. Prints each
-# figure with its target, "within target" or "MISSED"; exits 1 on a miss, 2
-# when the benchmark fails. Installs what it needs (as root); keeps
-# hyperfine's JSON exports in build/bench/results.
+# The benchmark (bench/README.md): the bridge against the contract floor in
+# one run. Prints each figure with its target, "within target" or "MISSED";
+# exits 1 on a miss, 2 when the benchmark fails. Installs what it needs (as
+# root); keeps hyperfine's JSON exports in build/bench/results.
 set -Eeuo pipefail
 trap 'echo "bench/run.sh: failed at line $LINENO" >&2; exit 2' ERR
 fail() { echo "bench/run.sh: $*" >&2; exit 2; }
@@ -32,11 +31,10 @@ verdict() {
   awk "BEGIN { exit !($4) }" || { mark=MISSED; missed+=1; }
   printf '  %-32s %-7s target %-8s %s\n' "$1" "$2" "$3" "$mark"
 }
-# timed <prefix> <rounds> (<label> <command>)...: hyperfine <rounds> times, a
-# warm-up and three runs of each command, forwards then backwards, so that a
-# change in the machine's load falls on all of them alike; exports
-# results/<prefix><round>.json. `exec` keeps the shell from forking a child
-# for the redirection.
+# timed <prefix> <rounds> (<label> <command>)...: hyperfine <rounds> times into
+# results/<prefix><round>.json, a warm-up and three runs of each command,
+# forwards then backwards, so that a change in the machine's load falls on all
+# alike. `exec` keeps the shell from forking a child for the redirection.
 timed() {
   local name="$1" rounds="$2" forwards=() backwards=() round
   shift 2
@@ -52,8 +50,7 @@ timed() {
       2>"$work/log" || fail "hyperfine: $(cat "$work/log")"
   done
 }
-# runs <prefix> <label> <jq>: <jq> over that command's results in the rounds
-# whose exports' names start with <prefix>.
+# runs <prefix> <label> <jq>: <jq> over that command's results under <prefix>.
 runs() {
   jq -s --arg name "$2" "[.[].results[] | select(.command == \$name) | $3]" \
     "$results/$1"*.json
