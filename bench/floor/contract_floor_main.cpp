@@ -1,60 +1,63 @@
-// The contract floor: the I/O floor's server loop plus what the contract
-// makes every valid request do, and nothing else. Per line it reads the trace
-// switch afresh at each of the three trace points of a request, and builds and
-// destroys the three vendor strings through the stand-in string runtime's C
-// API: the block name and the LMC file, of the given lengths, and the copy of
-// the block name made for the by-value argument, which the export destroys.
-// It parses nothing and answers with a fixed line, as the I/O floor does.
+// The contract floor: what the contract asks of every request and no more.
+// Per line it reads the trace switch at the three trace points and builds and
+// destroys the vendor strings (block name, LMC file, the block name's by-value
+// copy) through the stand-in string runtime; it parses nothing and answers
+// with a fixed line, in one write through the bridge's platform layer.
 //
-// Usage: bench-contract-floor <answer bytes> <block_name bytes> <lmc_file
-// bytes>
+// Usage: bench-contract-floor <answer bytes, LF aside> <block_name bytes>
+//            <lmc_file bytes>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <string>
 
-#include "bench/floor/fixed_answer.h"
+#include "platform/platform.h"
 #include "standin/cstring_runtime/standin_cstring.h"
-#include "streams/standard_streams.h"
 
 namespace {
 
-// Reads the trace switch as the bridge's Trace does at every trace point.
-// The benchmark runs with tracing off, so nothing is ever written.
-void ReadTraceSwitch() {
-  const char* value = std::getenv(status_bridge::kTraceVariable);
-  static_cast<void>(value != nullptr && std::strcmp(value, "1") == 0);
+void Trace(const char* event) {
+  const char* value = std::getenv("ORVEK_STATUS_BRIDGE_TRACE");
+  if (value != nullptr && std::strcmp(value, "1") == 0) {
+    std::fprintf(stderr, "[floor] %s\n", event);
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::ios::sync_with_stdio(false);
   if (argc != 4) {
-    std::cerr << "usage: bench-contract-floor <answer bytes> "
-                 "<block_name bytes> <lmc_file bytes>\n";
-    return 1;
+    std::fputs("usage: bench-contract-floor BYTES BYTES BYTES\n", stderr);
+    return 2;
   }
-  std::string answer = bench::FixedAnswer(std::strtoull(argv[1], nullptr, 10));
+  std::string answer(std::strtoull(argv[1], nullptr, 10), 'x');
+  answer += '\n';
   std::string block_name_text(std::strtoull(argv[2], nullptr, 10), 'B');
   std::string lmc_file_text(std::strtoull(argv[3], nullptr, 10), 'L');
-  status_bridge::LineInput input;
-  std::string line;
-  while (status_bridge::ReadRequestLine(&input, &line)) {
+  // Lines are read in 64 KiB blocks, as the bridge reads them.
+  static char buffer[1 << 16];
+  std::setvbuf(stdin, buffer, _IOFBF, sizeof(buffer));
+  char* line = nullptr;
+  size_t capacity = 0;
+  while (getline(&line, &capacity, stdin) > 0) {
     StandInCString block_name;
     StandInCString lmc_file;
     StandInCString by_value;
     StandInCStringConstruct(&block_name, block_name_text.c_str());
     StandInCStringConstruct(&lmc_file, lmc_file_text.c_str());
-    ReadTraceSwitch();  // calling-status-function
+    Trace("calling-status-function");
     StandInCStringCopy(&by_value, &block_name);
     StandInCStringDestroy(&by_value);  // What the export does with its copy.
-    ReadTraceSwitch();                 // status-function-returned
+    Trace("status-function-returned");
     StandInCStringDestroy(&lmc_file);
     StandInCStringDestroy(&block_name);
-    ReadTraceSwitch();  // cstring-scope-ended
-    bench::WriteAnswer(answer);
+    Trace("cstring-scope-ended");
+    if (status_bridge::WriteStandardStream(1, answer.data(), answer.size()) !=
+        answer.size()) {
+      return 1;
+    }
   }
+  std::free(line);
   return 0;
 }

@@ -1,16 +1,11 @@
-// The null vendor library of the benchmark: the status export's shape with no
-// work behind it. It reads no file, keeps no state and returns at once, so a
-// timed run of the bridge against it measures the bridge and its I/O only.
-// The build exports NullIsVerifiedReuseBlock under the decorated name of the
-// vendor's status export.
+// The null status library: the status export, under its decorated name, with
+// no work behind it, so that a timed run measures the bridge alone.
 
 #include <cstdint>
 
 #include "standin/cstring_runtime/standin_cstring.h"
 
-// Answers "verified" for block type 1 and "not verified" for every other, so
-// a run of mixed requests gets both answers. Destroys the by-value copy of
-// the block name, which the callee owns.
+// "Verified" for block type 1 only; destroys the by-value copy, as the callee.
 extern "C" __attribute__((visibility("default"))) std::uint8_t
 NullIsVerifiedReuseBlock(StandInCString block_name, std::int32_t block_type,
                          const StandInCString* /*lmc_file*/) {
