@@ -45,9 +45,12 @@ size_t EndOfString(const std::string& line, size_t open) {
   const char* end = data + line.size();
   const char* pos = data + open + 1;
   const char* quote = Find(pos, end, '"');
-  for (const char* backslash = Find(pos, quote, '\\'); backslash != quote;
-       backslash = Find(pos, quote, '\\')) {
-    pos = backslash + 2;
+  while (quote != end) {
+    const char* backslash = Find(pos, quote, '\\');
+    if (backslash == quote) {
+      break;
+    }
+    pos = backslash + 2;  // At most one past the quote it may hide.
     if (pos > quote) {
       quote = Find(pos, end, '"');
     }

@@ -78,6 +78,7 @@ TEST(ExtractJsonStringTest, YieldsEmptyWhenNoValueCanBeRead) {
       {"first in an array", R"(["k":"v"])", "k", ""},
       {"object inside an array", R"(["x",{"k":"v"}])", "k", ""},
       {"unterminated", R"({"op":"is_ver)", "op", ""},
+      {"unterminated name ending in a backslash", R"({"a":"1","b\)", "op", ""},
       {"unicode escape", R"({"k":"caf\u00e9"})", "k", ""},
       {"unknown escape", R"({"k":"a\x"})", "k", ""},
       {"bell escape", R"({"k":"\a"})", "k", ""},
