@@ -55,6 +55,27 @@ TEST(ModeChoiceTest, OnlyTheWholeFirstArgumentChoosesTheMode) {
   }
 }
 
+// --help and --version answer at once, whatever the environment: with no
+// library that could load and tracing on, nothing is traced or read.
+TEST(ModeTest, HelpAndVersionTouchNoLibrary) {
+  const Environment env = {{"LMCDLL70_PATH", TargetPath("/nonexistent/x.dll")},
+                           {kTraceOn, "1"}};
+  struct Case {
+    const char* arg;
+    std::string first_line;  // The start of the first line written.
+  } cases[] = {
+      {"--help", "usage: status-bridge [--server | --probe-only"},
+      {"--version", "status-bridge 0.1.0 ("},
+  };
+  for (const Case& c : cases) {
+    RunResult run = RunBridge({c.arg}, env, kTwoRequests);
+    EXPECT_EQ(run.out.compare(0, c.first_line.size(), c.first_line), 0)
+        << c.arg << ": " << run.out;
+    EXPECT_EQ(run.err, "") << c.arg;
+    EXPECT_EQ(run.exit_code, 0) << c.arg;
+  }
+}
+
 TEST(CodecSelfTest, EchoesOrFailsSilently) {
   struct Case {
     const char* what;
