@@ -38,57 +38,41 @@ bool IsStructural(char byte) {
          byte == ']';
 }
 
-// The index of the quote that closes the string opened at `open`: the first
-// one no backslash hides, or line.size() when the line ends first.
-size_t EndOfString(const std::string& line, size_t open) {
+// Walks the string opened at `open` and returns the index of its closing
+// quote, the first no backslash hides, or line.size() when the line ends
+// first. `value`, when given, receives the string decoded a run at a time,
+// or nothing when it is unterminated or holds an unknown escape.
+size_t WalkString(const std::string& line, size_t open, std::string* value) {
   const char* data = line.data();
   const char* end = data + line.size();
   const char* pos = data + open + 1;
   const char* quote = Find(pos, end, '"');
+  bool decoding = value != nullptr;
   while (quote != end) {
     const char* backslash = Find(pos, quote, '\\');
-    if (backslash == quote) {
-      break;
-    }
-    pos = backslash + 2;  // At most one past the quote it may hide.
-    if (pos > quote) {
-      quote = Find(pos, end, '"');
-    }
-  }
-  return static_cast<size_t>(quote - data);
-}
-
-// Decodes into `value` the string opened at `open`, a run of plain bytes at
-// a time, and returns EndOfString; leaves `value` empty when the string is
-// unterminated or holds an unknown escape.
-size_t DecodeString(const std::string& line, size_t open, std::string* value) {
-  const char* data = line.data();
-  const char* end = data + line.size();
-  const char* pos = data + open + 1;
-  const char* quote = Find(pos, end, '"');
-  bool valid = true;
-  while (quote != end) {
-    const char* backslash = Find(pos, quote, '\\');
-    if (valid) {
+    if (decoding) {
       value->append(pos, static_cast<size_t>(backslash - pos));
     }
     if (backslash == quote) {
-      if (!valid) {
-        value->clear();
-      }
       return static_cast<size_t>(quote - data);
     }
-    char escaped = kEscapedByte[static_cast<unsigned char>(backslash[1])];
-    valid = valid && escaped != 0;
-    if (valid) {
-      value->push_back(escaped);
+    if (decoding) {
+      char escaped = kEscapedByte[static_cast<unsigned char>(backslash[1])];
+      decoding = escaped != 0;
+      if (decoding) {
+        value->push_back(escaped);
+      } else {
+        value->clear();
+      }
     }
     pos = backslash + 2;
     if (pos > quote) {
       quote = Find(pos, end, '"');
     }
   }
-  value->clear();
+  if (value != nullptr) {
+    value->clear();
+  }
   return line.size();
 }
 
@@ -116,7 +100,7 @@ size_t ReadValue(const std::string& line, size_t key_end, std::string* value) {
   if (open == line.size()) {
     return key_end;
   }
-  size_t close = DecodeString(line, open, value);
+  size_t close = WalkString(line, open, value);
   if (close == line.size()) {
     return key_end;
   }
@@ -169,7 +153,7 @@ void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
         }
         pos = ReadValue(line, pos + 1 + field->key.size(), field->value);
       } else {
-        pos = EndOfString(line, pos);
+        pos = WalkString(line, pos, nullptr);
       }
       name_can_follow = false;
     } else if (byte == '{') {
