@@ -99,8 +99,10 @@ void Pause(uint32_t milliseconds) {
 #if defined(_WIN32)
   Sleep(milliseconds);
 #else
-  timespec left = {static_cast<time_t>(milliseconds / 1000),
-                   static_cast<long>(milliseconds % 1000) * 1000000L};
+  timespec left = {};
+  left.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  left.tv_nsec =
+      static_cast<decltype(left.tv_nsec)>(milliseconds % 1000) * 1000000;
   // A signal handler of the caller may cut the wait short; wait the rest.
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
