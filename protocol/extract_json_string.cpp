@@ -38,90 +38,83 @@ bool IsStructural(char byte) {
          byte == ']';
 }
 
-// Walks the string opened at `open` and returns the index of its closing
-// quote, the first no backslash hides, or line.size() when the line ends
-// first. `value`, when given, receives the string decoded a run at a time,
-// or nothing when it is unterminated or holds an unknown escape.
-size_t WalkString(const std::string& line, size_t open, std::string* value) {
-  const char* data = line.data();
-  const char* end = data + line.size();
-  const char* pos = data + open + 1;
-  const char* quote = Find(pos, end, '"');
-  bool decoding = value != nullptr;
-  while (quote != end) {
-    const char* backslash = Find(pos, quote, '\\');
-    if (decoding) {
-      value->append(pos, static_cast<size_t>(backslash - pos));
+// The closing quote of the string opened at `open`: the first quote that no
+// backslash hides, or `end` when the line ends first.
+const char* ClosingQuote(const char* open, const char* end) {
+  const char* quote = open;
+  const char* backslashes;  // The run of them before the quote; odd hides it.
+  do {
+    quote = Find(quote + 1, end, '"');
+    backslashes = quote;
+    while (backslashes[-1] == '\\') {
+      --backslashes;
     }
-    if (backslash == quote) {
-      return static_cast<size_t>(quote - data);
+  } while (quote != end && (quote - backslashes) % 2 != 0);
+  return quote;
+}
+
+// Sets the empty `value` to the string [text, text_end) decoded a run at a
+// time, or leaves it empty when the string holds an unknown escape. Every
+// backslash in it is followed by its letter inside it.
+void DecodeString(const char* text, const char* text_end, std::string* value) {
+  for (;;) {
+    const char* backslash = Find(text, text_end, '\\');
+    value->append(text, static_cast<size_t>(backslash - text));
+    if (backslash == text_end) {
+      return;
     }
-    if (decoding) {
-      char escaped = kEscapedByte[static_cast<unsigned char>(backslash[1])];
-      decoding = escaped != 0;
-      if (decoding) {
-        value->push_back(escaped);
-      } else {
-        value->clear();
-      }
+    char escaped = kEscapedByte[static_cast<unsigned char>(backslash[1])];
+    if (escaped == 0) {
+      value->clear();
+      return;
     }
-    pos = backslash + 2;
-    if (pos > quote) {
-      quote = Find(pos, end, '"');
-    }
+    value->push_back(escaped);
+    text = backslash + 2;
   }
-  if (value != nullptr) {
-    value->clear();
-  }
-  return line.size();
 }
 
 // Decodes into `value` the string after the next colon past the key ending
 // at `key_end`. Returns where the walk goes on: after the value when only
 // plain bytes stood before it, so the value is passed once; else at the key.
-size_t ReadValue(const std::string& line, size_t key_end, std::string* value) {
-  const char* data = line.data();
+const char* ReadValue(const char* key_end, const char* end,
+                      std::string* value) {
   // The colon nearly always follows the key at once.
-  size_t colon =
-      line[key_end + 1] == ':'
-          ? key_end + 1
-          : static_cast<size_t>(
-                Find(data + key_end + 1, data + line.size(), ':') - data);
-  if (colon == line.size()) {
+  const char* colon =
+      key_end[1] == ':' ? key_end + 1 : Find(key_end + 1, end, ':');
+  if (colon == end) {
     return key_end;
   }
-  size_t open = colon + 1;
-  while (open < line.size() && line[open] != '"') {
-    if (IsStructural(line[open])) {
+  const char* open = colon + 1;
+  while (open != end && *open != '"') {
+    if (IsStructural(*open)) {
       return key_end;  // A number, a literal, an object or an array.
     }
     ++open;
   }
-  if (open == line.size()) {
+  if (open == end) {
     return key_end;
   }
-  size_t close = WalkString(line, open, value);
-  if (close == line.size()) {
+  const char* close = ClosingQuote(open, end);
+  if (close == end) {
     return key_end;
   }
-  for (size_t pos = key_end + 1; pos < colon; ++pos) {
-    if (line[pos] == '"' || IsStructural(line[pos])) {
+  DecodeString(open + 1, close, value);
+  for (const char* pos = key_end + 1; pos != colon; ++pos) {
+    if (*pos == '"' || IsStructural(*pos)) {
       return key_end;
     }
   }
   return close;
 }
 
-// The field from `first` on, not yet found, whose key stands at `at` with
-// the name's closing quote after it (a key holds no quote or backslash).
-JsonStringField* FieldNamedAt(const std::string& line, size_t at,
-                              JsonStringField* fields, size_t first,
-                              size_t count) {
-  for (size_t i = first; i < count; ++i) {
+// The field not yet found whose key stands at `at` with the name's closing
+// quote after it (a key holds no quote or backslash).
+JsonStringField* FieldNamedAt(const char* at, const char* end,
+                              JsonStringField* fields, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
     std::string_view key = fields[i].key;
-    if (!fields[i].found && at + key.size() < line.size() &&
-        line[at + key.size()] == '"' &&
-        std::memcmp(line.data() + at, key.data(), key.size()) == 0) {
+    if (!fields[i].found && key.size() < static_cast<size_t>(end - at) &&
+        at[key.size()] == '"' && std::memcmp(at, key.data(), key.size()) == 0) {
       return &fields[i];
     }
   }
@@ -136,24 +129,25 @@ void ExtractJsonStrings(const std::string& line, JsonStringField* fields,
     fields[i].value->clear();
     fields[i].found = false;
   }
-  size_t first_missing = 0;     // No field before it is missing.
+  size_t missing = count;       // Fields not yet found.
   size_t depth = 0;             // Containers open at this point.
   bool name_can_follow = true;  // After `{`, `,` or the line's start.
-  for (size_t pos = 0; pos < line.size() && first_missing < count; ++pos) {
-    char byte = line[pos];
+  const char* end = line.data() + line.size();
+  for (const char* pos = line.data(); pos < end && missing > 0; ++pos) {
+    char byte = *pos;
     if (byte == '"') {
-      JsonStringField* field =
-          name_can_follow && depth <= 1
-              ? FieldNamedAt(line, pos + 1, fields, first_missing, count)
-              : nullptr;
+      JsonStringField* field = name_can_follow && depth <= 1
+                                   ? FieldNamedAt(pos + 1, end, fields, count)
+                                   : nullptr;
       if (field != nullptr) {
         field->found = true;
-        while (first_missing < count && fields[first_missing].found) {
-          ++first_missing;
-        }
-        pos = ReadValue(line, pos + 1 + field->key.size(), field->value);
+        --missing;
+        pos = ReadValue(pos + 1 + field->key.size(), end, field->value);
       } else {
-        pos = WalkString(line, pos, nullptr);
+        pos = ClosingQuote(pos, end);
+        if (pos == end) {
+          break;  // The line ends inside the string.
+        }
       }
       name_can_follow = false;
     } else if (byte == '{') {

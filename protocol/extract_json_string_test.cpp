@@ -28,6 +28,7 @@ TEST(ExtractJsonStringTest, FindsAndDecodesValues) {
        "\t\x01\xe7\xa9\xba\xff"},
       {"NUL kept", "{\"k\":\"a\0b\"}"s, "k", "a\0b"s},
       {"backslash pair then quote", R"({"k":"a\\"})", "k", "a\\"},
+      {"three backslashes then quote", R"({"k":"\\\"b"})", "k", "\\\"b"},
       {"first of repeated keys", R"({"k":"1","k":"2"})", "k", "1"},
       {"line without braces", R"("k":"v")", "k", "v"},
       {"array at the outermost level", R"(["x","k":"v"])", "k", "v"},
