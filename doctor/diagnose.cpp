@@ -173,7 +173,7 @@ int RunDiagnosis(AnswerWriter* out) {
   // device could block it or feed it without end.
   int result = kind == FileKind::kNotRegular
                    ? kExitLoadFailed
-                   : ReportLoad(out, LoadStatusLibrary(), by_name,
+                   : ReportLoad(out, LoadStatusLibrary(path), by_name,
                                 kind == FileKind::kPe ? &image : nullptr);
   if (PrivateCallEnabled()) {
     Report(out, {"private call: ", kPrivateCallVariable, " is 1"});

@@ -70,7 +70,9 @@ int RunStatusBridge(int argc, const char* const* argv, AnswerWriter* out) {
     return RunDiagnosis(out);
   }
 
-  StatusLibrary library = LoadStatusLibrary();
+  const char* variable = nullptr;  // Which gave the path; the doctor says.
+  StatusLibrary library =
+      LoadStatusLibrary(ResolveStatusLibraryPath(&variable));
   if (library.load == StatusLibraryLoad::kLoadFailed) {
     WriteErrorLine(out, kLoadFailedMessage + library.path);
     return kExitLoadFailed;

@@ -1,5 +1,7 @@
 #include "status_library/loader.h"
 
+#include <utility>
+
 #include "streams/standard_streams.h"
 
 namespace status_bridge {
@@ -19,10 +21,9 @@ std::string ResolveStatusLibraryPath(const char** from) {
   return "LMCDLL70.dll";
 }
 
-StatusLibrary LoadStatusLibrary() {
+StatusLibrary LoadStatusLibrary(std::string path) {
   StatusLibrary library;
-  const char* from = nullptr;
-  library.path = ResolveStatusLibraryPath(&from);
+  library.path = std::move(path);
   Trace("starting");
   library.module = LoadLibraryFromPath(library.path);
   if (library.module == nullptr) {

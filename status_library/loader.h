@@ -37,9 +37,10 @@ struct StatusLibrary {
   IsVerifiedReuseBlockFn fn = nullptr;
 };
 
-// Finds, loads and resolves the status library, tracing each step. A library
-// that loaded stays loaded, export or not: the caller releases it.
-StatusLibrary LoadStatusLibrary();
+// Loads the status library at `path` (as ResolveStatusLibraryPath gives it)
+// and resolves its export, tracing each step. A library that loaded stays
+// loaded, export or not: the caller releases it.
+StatusLibrary LoadStatusLibrary(std::string path);
 
 // Whether the private status call may be made: kPrivateCallVariable is
 // exactly "1".
