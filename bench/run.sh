@@ -120,13 +120,13 @@ b=$(per_request "$bridge --server") && f=$(per_request "$floor")
 echo "  bridge $b, contract floor $f"
 verdict "bridge, instructions a request" "$b" "<= 4000" "$b <= 4000"
 
-echo "2. Server, 200,000 requests (hyperfine: medians of 33 runs, taking turns)"
+echo "2. Server, 200,000 requests (hyperfine: medians of 15 runs, taking turns)"
 # Each server and cat, which reads its answers with read(2) as callers do, run
 # on the first CPU this script may use: on two CPUs the time would be how often
 # one wakes the other, which is neither program's own work.
 one_cpu="$(command -v taskset) -c $(taskset -pc $$ | sed 's/.*: //; s/[-,].*//')"
 reader="$one_cpu $(command -v cat)"
-timed server- 11 bridge "$one_cpu $bridge --server < $work/typical.jsonl | $reader" \
+timed server- 5 bridge "$one_cpu $bridge --server < $work/typical.jsonl | $reader" \
   floor "$one_cpu $floor < $work/typical.jsonl | $reader"
 s=$(median server- bridge) && f=$(median server- floor)
 calc "  bridge %.3f s, contract floor %.3f s: %.2f and %.2f us a request\n" \
