@@ -1,8 +1,8 @@
 #include "program/run_modes.h"
 
 #include <cstddef>
-#include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "doctor/diagnose.h"
@@ -31,10 +31,6 @@ constexpr char kUsage[] =
     "enables the private call; ORVEK_STATUS_BRIDGE_TRACE=1 traces to "
     "standard error.\n";
 
-bool Is(const char* argument, const char* word) {
-  return std::strcmp(argument, word) == 0;
-}
-
 // Releases the library, then writes the line that ends the run: a caller that
 // sees the line may at once replace or remove the library file.
 int EndEarly(ModuleHandle module, AnswerWriter* out, const char* message,
@@ -44,29 +40,26 @@ int EndEarly(ModuleHandle module, AnswerWriter* out, const char* message,
   return exit_code;
 }
 
-void WriteText(AnswerWriter* out, std::string text) {
-  out->line = std::move(text);
-  WriteAnswerLine(out);
-}
-
 }  // namespace
 
 int RunStatusBridge(int argc, const char* const* argv, AnswerWriter* out) {
-  const char* mode = argc >= 2 ? argv[1] : "";
-  if (Is(mode, "--codec-test")) {
+  std::string_view mode = argc >= 2 ? argv[1] : "";
+  if (mode == "--codec-test") {
     return RunCodecSelfTest(out);
   }
-  if (Is(mode, "--help")) {
-    WriteText(out, kUsage);
+  if (mode == "--help") {
+    out->line = kUsage;
+    WriteAnswerLine(out);
     return kExitOk;
   }
-  if (Is(mode, "--version")) {
-    WriteText(out, std::string("status-bridge ") + STATUS_BRIDGE_VERSION +
-                       " (" + STATUS_BRIDGE_BUILD + ", " +
-                       std::to_string(sizeof(void*) * 8) + "-bit)\n");
+  if (mode == "--version") {
+    out->line = std::string("status-bridge ") + STATUS_BRIDGE_VERSION + " (" +
+                STATUS_BRIDGE_BUILD + ", " + std::to_string(sizeof(void*) * 8) +
+                "-bit)\n";
+    WriteAnswerLine(out);
     return kExitOk;
   }
-  if (Is(mode, "--diagnose")) {
+  if (mode == "--diagnose") {
     return RunDiagnosis(out);
   }
 
@@ -81,7 +74,7 @@ int RunStatusBridge(int argc, const char* const* argv, AnswerWriter* out) {
     return EndEarly(library.module, out, kExportMissingMessage,
                     kExitExportMissing);
   }
-  if (Is(mode, "--probe-only")) {
+  if (mode == "--probe-only") {
     ReleaseLibrary(library.module);
     ComposeProbeLine(&out->line);
     WriteAnswerLine(out);
@@ -92,7 +85,7 @@ int RunStatusBridge(int argc, const char* const* argv, AnswerWriter* out) {
                     kExitPrivateCallDisabled);
   }
   // The library stays loaded until the process ends.
-  if (Is(mode, "--server")) {
+  if (mode == "--server") {
     return RunServerLoop(library.fn, out);
   }
   return RunOneShot(library, out);

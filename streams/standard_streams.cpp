@@ -1,6 +1,6 @@
 #include "streams/standard_streams.h"
 
-#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "protocol/answer_lines.h"
@@ -65,18 +65,11 @@ void Trace(const char* event) {
     return;
   }
   // Every event is a short fixed word: the line is composed on the stack.
-  static constexpr char kPrefix[] = "[status-bridge] ";
   char line[96];
-  size_t prefix_length = sizeof(kPrefix) - 1;
-  size_t event_length = std::strlen(event);
-  if (prefix_length + event_length + 1 > sizeof(line)) {
-    event_length = sizeof(line) - prefix_length - 1;
-  }
-  std::copy_n(kPrefix, prefix_length, line);
-  std::copy_n(event, event_length, line + prefix_length);
-  line[prefix_length + event_length] = '\n';
+  int length =
+      std::snprintf(line, sizeof(line), "[status-bridge] %.78s\n", event);
   constexpr int kStandardError = 2;
-  WriteStandardStream(kStandardError, line, prefix_length + event_length + 1);
+  WriteStandardStream(kStandardError, line, static_cast<size_t>(length));
 }
 
 }  // namespace status_bridge
