@@ -25,7 +25,10 @@ std::string WindowsPath(const std::string& path) {
 
 Target MakeTarget() {
   Target target;
-  std::string launcher = FromEnv("STATUS_BRIDGE_E2E_LAUNCHER", "");
+  // A launcher (Wine) starts a Windows bridge from the Linux side; a Windows
+  // program starts it itself, whatever launcher a shell still exports.
+  std::string launcher =
+      RunsAsWindowsProgram() ? "" : FromEnv("STATUS_BRIDGE_E2E_LAUNCHER", "");
   if (!launcher.empty()) {
     target.command.push_back(launcher);
   }
