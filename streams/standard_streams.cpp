@@ -64,10 +64,13 @@ void Trace(const char* event) {
   if (!SwitchIsOn(kTraceVariable)) {
     return;
   }
-  // Every event is a short fixed word: the line is composed on the stack.
+  // Every event is a short fixed word: the line is composed on the stack,
+  // the event cut to what the line leaves beside the prefix, LF and NUL.
+  static constexpr char kPrefix[] = "[status-bridge] ";
   char line[96];
+  int room = static_cast<int>(sizeof(line) - sizeof(kPrefix) - 1);
   int length =
-      std::snprintf(line, sizeof(line), "[status-bridge] %.78s\n", event);
+      std::snprintf(line, sizeof(line), "%s%.*s\n", kPrefix, room, event);
   constexpr int kStandardError = 2;
   WriteStandardStream(kStandardError, line, static_cast<size_t>(length));
 }
